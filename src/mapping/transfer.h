@@ -1,0 +1,51 @@
+// mapping/transfer.h: the transfer.out reader, one block at a time.
+#pragma once
+
+#include "config/options.h"
+#include "platform/io.h"
+#include "surface/surface.h"
+
+#include <string>
+#include <vector>
+
+struct CellDataPoint {
+    int bound_id = 0;
+    double fluid_temp = 0, boundary_temp = 0, flux = 0, htc = 0;
+    double flux_conv = 0, htc_conv = 0;
+    double yplus = 0;
+    double area = 0;
+    double position[3] = {0, 0, 0};  // X_ORIG, Y_ORIG, Z_ORIG in the full layout
+};
+
+constexpr int max_boundaries = 500;
+
+// Sample pool: the first sample_count records belong to the current block; it never shrinks.
+extern std::vector<CellDataPoint> sample_pool;
+extern std::vector<double> sample_extra;  // extra_names.size() values per pool record
+extern int sample_count;
+inline double* extra_of_sample(int s) { return sample_extra.data() + s * extra_names.size(); }
+
+extern std::string time_unit;        // "s" or "CA", of the latest block header
+extern bool headings_pending;
+extern bool legacy_layout;
+extern int boundary_count;           // largest bound_id + 1 so far
+extern double boundary_displacement[max_boundaries][3];
+
+struct TransferFile {
+    LineReader in;
+    std::string header;       // the block header in hand
+    bool has_header = false;
+};
+
+struct BlockInfo {
+    double time = 0;
+    int sample_count = 0;
+    bool more_blocks = false;  // a further block header follows in this file
+};
+
+// Resets the reader state for a new run (headings pending, no boundaries, empty pool).
+void reset_transfer_reader();
+// Opens the file and skips to its first block header; false when it holds none.
+bool find_first_header(TransferFile& file, const std::string& name);
+// Reads the block whose header is in hand; leaves the next header in hand.
+BlockInfo read_block(TransferFile& file);

@@ -1,0 +1,288 @@
+// platform/format.cpp: printf with the reference platform's exponent width.
+//
+// %e and %E are formatted with std::to_chars (exact, as glibc's printf is) and their
+// exponent padded to the width in force; every other conversion goes to snprintf, one
+// conversion at a time, so its behaviour is the C library's.
+#include "platform/format.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+int exponent_width = 3;
+
+struct Spec {
+    bool left = false, plus = false, space = false, alternate = false, zero = false;
+    int width = -1;
+    int precision = -1;
+    char length[3] = {0, 0, 0};
+    char conversion = 0;
+};
+
+void append_padded(std::string& out, const char* body, int body_length, const Spec& spec,
+                   bool numeric) {
+    int pad = spec.width > body_length ? spec.width - body_length : 0;
+    if (pad == 0) {
+        out.append(body, body_length);
+    } else if (spec.left) {
+        out.append(body, body_length);
+        out.append(pad, ' ');
+    } else if (spec.zero && numeric) {
+        // zeros go between the sign and the digits
+        int sign = (body_length > 0 && (body[0] == '-' || body[0] == '+' || body[0] == ' ')) ? 1 : 0;
+        out.append(body, sign);
+        out.append(pad, '0');
+        out.append(body + sign, body_length - sign);
+    } else {
+        out.append(pad, ' ');
+        out.append(body, body_length);
+    }
+}
+
+void append_exponent_field(std::string& out, double value, const Spec& spec) {
+    char body[400];
+    int length = 0;
+    bool finite = std::isfinite(value);
+    if (finite && !std::signbit(value)) {
+        if (spec.plus) body[length++] = '+';
+        else if (spec.space) body[length++] = ' ';
+    }
+    int precision = spec.precision < 0 ? 6 : spec.precision;
+    if (precision > 350) precision = 350;  // beyond any double's digits; keeps the buffer bounded
+    if (!finite) {
+        char format[8] = "%";
+        int f = 1;
+        if (spec.plus) format[f++] = '+';
+        else if (spec.space) format[f++] = ' ';
+        format[f++] = spec.conversion;
+        format[f] = 0;
+        length = std::snprintf(body, sizeof body, format, value);
+    } else {
+        length += format_exponent_form(body + length, value, precision,
+                                       spec.conversion == 'E', exponent_width);
+        if (spec.alternate && precision == 0) {
+            // "#" keeps the point: 3.e+000
+            char* e = static_cast<char*>(std::memchr(body, spec.conversion, length));
+            if (e) {
+                std::memmove(e + 1, e, body + length - e);
+                *e = '.';
+                ++length;
+            }
+        }
+    }
+    append_padded(out, body, length, spec, finite);
+}
+
+void append_integer(std::string& out, long long value, const Spec& spec) {
+    if (spec.width < 0 && spec.precision < 0 && !spec.plus && !spec.space) {
+        char body[24];
+        auto result = std::to_chars(body, body + sizeof body, value);
+        out.append(body, result.ptr - body);
+        return;
+    }
+    char format[32];
+    std::snprintf(format, sizeof format, "%%%s%s%s%s*.*lld", spec.left ? "-" : "",
+                  spec.plus ? "+" : "", spec.space ? " " : "", spec.zero ? "0" : "");
+    char body[64];
+    int n = std::snprintf(body, sizeof body, format, spec.width < 0 ? 0 : spec.width,
+                          spec.precision, value);
+    if (n < static_cast<int>(sizeof body)) {
+        out.append(body, n);
+    } else {
+        std::string wide(n + 1, '\0');
+        std::snprintf(wide.data(), wide.size(), format, spec.width < 0 ? 0 : spec.width,
+                      spec.precision, value);
+        out.append(wide.data(), n);
+    }
+}
+
+// Formats one conversion other than %e/%E/%d/%i through snprintf, rebuilding its spec.
+template <typename T>
+void append_with_c_library(std::string& out, const Spec& spec, T value) {
+    char format[32];
+    int f = 0;
+    format[f++] = '%';
+    if (spec.left) format[f++] = '-';
+    if (spec.plus) format[f++] = '+';
+    if (spec.space) format[f++] = ' ';
+    if (spec.alternate) format[f++] = '#';
+    if (spec.zero) format[f++] = '0';
+    format[f++] = '*';
+    format[f++] = '.';
+    format[f++] = '*';
+    for (char c : spec.length)
+        if (c) format[f++] = c;
+    format[f++] = spec.conversion;
+    format[f] = 0;
+    int width = spec.width < 0 ? 0 : spec.width;
+    char body[128];
+    int n = std::snprintf(body, sizeof body, format, width, spec.precision, value);
+    if (n < 0) return;
+    if (n < static_cast<int>(sizeof body)) {
+        out.append(body, n);
+        return;
+    }
+    std::size_t old = out.size();
+    out.resize(old + n + 1);
+    std::snprintf(out.data() + old, n + 1, format, width, spec.precision, value);
+    out.resize(old + n);
+}
+
+}  // namespace
+
+void set_exponent_digits(int digits) { exponent_width = digits; }
+int exponent_digits() { return exponent_width; }
+
+int format_exponent_form(char* buffer, double value, int precision, bool upper_case,
+                         int min_exponent_digits) {
+    if (!std::isfinite(value)) {
+        return std::snprintf(buffer, 40, upper_case ? "%E" : "%e", value);
+    }
+    auto result = std::to_chars(buffer, buffer + precision + 16, value, std::chars_format::scientific,
+                                precision);
+    char* end = result.ptr;
+    // to_chars writes "d.ddde+XX" with at least two exponent digits
+    char* e = static_cast<char*>(std::memchr(buffer, 'e', end - buffer));
+    if (upper_case) *e = 'E';
+    char* digits = e + 2;
+    int have = static_cast<int>(end - digits);
+    if (have < min_exponent_digits) {
+        int add = min_exponent_digits - have;
+        std::memmove(digits + add, digits, have);
+        std::memset(digits, '0', add);
+        end += add;
+    }
+    return static_cast<int>(end - buffer);
+}
+
+void format_append(std::string& out, const char* format, std::va_list args) {
+    const char* p = format;
+    while (*p) {
+        const char* percent = std::strchr(p, '%');
+        if (!percent) {
+            out.append(p);
+            return;
+        }
+        out.append(p, percent - p);
+        p = percent + 1;
+        if (*p == '%') {
+            out.push_back('%');
+            ++p;
+            continue;
+        }
+        Spec spec;
+        for (;; ++p) {
+            if (*p == '-') spec.left = true;
+            else if (*p == '+') spec.plus = true;
+            else if (*p == ' ') spec.space = true;
+            else if (*p == '#') spec.alternate = true;
+            else if (*p == '0') spec.zero = true;
+            else break;
+        }
+        if (*p == '*') {
+            spec.width = va_arg(args, int);
+            if (spec.width < 0) {
+                spec.left = true;
+                spec.width = -spec.width;
+            }
+            ++p;
+        } else if (*p >= '0' && *p <= '9') {
+            spec.width = 0;
+            while (*p >= '0' && *p <= '9') spec.width = spec.width * 10 + (*p++ - '0');
+        }
+        if (*p == '.') {
+            ++p;
+            spec.precision = 0;
+            if (*p == '*') {
+                spec.precision = va_arg(args, int);
+                ++p;
+            } else {
+                while (*p >= '0' && *p <= '9') spec.precision = spec.precision * 10 + (*p++ - '0');
+            }
+        }
+        int l = 0;
+        while ((*p == 'h' || *p == 'l' || *p == 'L' || *p == 'z' || *p == 'j' || *p == 't') && l < 2)
+            spec.length[l++] = *p++;
+        spec.conversion = *p;
+        if (!*p) return;
+        ++p;
+        switch (spec.conversion) {
+        case 'e':
+        case 'E': {
+            double value = spec.length[0] == 'L' ? static_cast<double>(va_arg(args, long double))
+                                                 : va_arg(args, double);
+            append_exponent_field(out, value, spec);
+            break;
+        }
+        case 'd':
+        case 'i': {
+            long long value;
+            if (spec.length[0] == 'l' && spec.length[1] == 'l') value = va_arg(args, long long);
+            else if (spec.length[0] == 'l' || spec.length[0] == 'z' || spec.length[0] == 'j' ||
+                     spec.length[0] == 't')
+                value = va_arg(args, long);
+            else value = va_arg(args, int);
+            if (spec.length[0] == 'h' && spec.length[1] == 'h') value = static_cast<signed char>(value);
+            else if (spec.length[0] == 'h') value = static_cast<short>(value);
+            append_integer(out, value, spec);
+            break;
+        }
+        case 'u':
+        case 'x':
+        case 'X':
+        case 'o':
+            if (spec.length[0] == 'l' && spec.length[1] == 'l')
+                append_with_c_library(out, spec, va_arg(args, unsigned long long));
+            else if (spec.length[0] == 'l' || spec.length[0] == 'z')
+                append_with_c_library(out, spec, va_arg(args, unsigned long));
+            else append_with_c_library(out, spec, va_arg(args, unsigned int));
+            break;
+        case 'c':
+            append_with_c_library(out, spec, va_arg(args, int));
+            break;
+        case 's': {
+            const char* text = va_arg(args, const char*);
+            if (!text) text = "(null)";
+            if (spec.width < 0 && spec.precision < 0) out.append(text);
+            else append_with_c_library(out, spec, text);
+            break;
+        }
+        case 'p':
+            append_with_c_library(out, spec, va_arg(args, void*));
+            break;
+        case 'f':
+        case 'F':
+        case 'g':
+        case 'G':
+        case 'a':
+        case 'A':
+            if (spec.length[0] == 'L') {
+                Spec plain = spec;
+                plain.length[0] = 0;
+                append_with_c_library(out, plain, static_cast<double>(va_arg(args, long double)));
+            } else {
+                Spec plain = spec;
+                plain.length[0] = 0;  // %lf is %f
+                append_with_c_library(out, plain, va_arg(args, double));
+            }
+            break;
+        default:
+            // an unknown conversion is printed as written
+            out.push_back('%');
+            out.push_back(spec.conversion);
+            break;
+        }
+    }
+}
+
+std::string format_string(const char* format, ...) {
+    std::string out;
+    std::va_list args;
+    va_start(args, format);
+    format_append(out, format, args);
+    va_end(args);
+    return out;
+}

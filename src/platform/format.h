@@ -1,0 +1,24 @@
+// platform/format.h: printf-style formatting for every output of the program.
+//
+// Result files must match those of the reference platform byte for byte, whose C library
+// prints "%e" exponents with at least three digits (2.931500e+002). format_append does that
+// by default; the EnSight ASCII writer switches to two digits for its duration.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+
+// Appends the formatted text to `out`. Conversions are those of C printf; %e and %E get
+// exponents of at least exponent_digits() digits.
+void format_append(std::string& out, const char* format, std::va_list args);
+std::string format_string(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// 3 by default; 2 while the EnSight ASCII files are written.
+void set_exponent_digits(int digits);
+int exponent_digits();
+
+// One "%e"-style field: precision digits after the point, at least min_exponent_digits in
+// the exponent. Writes into `buffer` (room for precision + 16 characters) and returns the length.
+// Non-finite values are spelt as the C library spells them.
+int format_exponent_form(char* buffer, double value, int precision, bool upper_case,
+                         int min_exponent_digits);

@@ -1,0 +1,64 @@
+// platform/io.h: file streams for every reader and writer.
+//
+// Text results are written as the reference platform's text mode writes them: every line
+// feed becomes CR LF. Binary files and standard output keep their bytes as given. Input
+// lines end at LF, with one CR before it dropped, and are read whole whatever their length.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class LineEnd { crlf, lf };
+
+struct OutFile {
+    std::FILE* handle = nullptr;
+    std::string name;
+    LineEnd line_end = LineEnd::crlf;
+    std::string pending;        // bytes not yet handed to the C library
+    bool failed = false;        // a write or flush went wrong
+    bool owns_handle = true;    // false for standard output
+    OutFile* next_open = nullptr;  // chain of open files, flushed by fatal()
+    ~OutFile();
+};
+
+extern OutFile standard_output;  // lf: a console log, not a result file
+
+// Creates or empties the file. Returns false (and leaves the file closed) when that fails;
+// each caller owns its message.
+bool open_out_file(OutFile& file, const std::string& name, LineEnd line_end);
+void out_format(OutFile& file, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void out_vformat(OutFile& file, const char* format, std::va_list args);
+void out_text(OutFile& file, std::string_view text);  // line feeds converted as the file says
+void out_bytes(OutFile& file, const void* data, std::size_t size);  // never converted
+void flush_out_file(OutFile& file);
+// Closes the file; false when any write, the flush or the close failed (errno tells why).
+bool try_close_out_file(OutFile& file);
+// Closes the file; a failed write ends the run with a message naming the file, so a full
+// disk never looks like success.
+void close_out_file(OutFile& file);
+// Flushes every open output file: used before the process ends early.
+void flush_all_out_files();
+
+// Text-mode input. Reads in large blocks; a line returned by next_line stays valid until
+// the next call. Memory input serves the tests.
+struct LineReader {
+    std::FILE* handle = nullptr;
+    std::string name;
+    std::vector<char> buffer;
+    std::size_t start = 0;   // first unread byte
+    std::size_t filled = 0;  // end of the bytes read so far
+    bool at_eof = false;
+    int line_number = 0;          // of the line last returned, from 1
+    bool line_had_end = false;    // whether that line ended in a line feed
+    ~LineReader();
+};
+
+bool open_line_reader(LineReader& in, const std::string& name);
+void open_memory_reader(LineReader& in, std::string_view text, const std::string& name);
+// The next physical line without its line end; false at end of input.
+bool next_line(LineReader& in, std::string_view& line);
+void close_line_reader(LineReader& in);

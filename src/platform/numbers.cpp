@@ -1,0 +1,96 @@
+// platform/numbers.cpp: strtod/strtol answers, fast where from_chars gives the same value.
+//
+// from_chars refuses a leading '+', leading blanks and hex, and leaves the value alone when
+// out of range, where strtod accepts all of them and answers inf or a tiny value: such words
+// go to the C library, so the two paths never differ.
+#include "platform/numbers.h"
+
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Copies the word into a NUL-terminated buffer for the C library.
+struct CWord {
+    char small[128];
+    std::string large;
+    const char* text;
+    explicit CWord(std::string_view word) {
+        if (word.size() < sizeof small) {
+            std::memcpy(small, word.data(), word.size());
+            small[word.size()] = 0;
+            text = small;
+        } else {
+            large.assign(word);
+            text = large.c_str();
+        }
+    }
+};
+
+bool needs_c_library(std::string_view word) {
+    if (word.empty()) return false;
+    char c = word[0];
+    if (c == '+' || c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f')
+        return true;
+    std::size_t i = (c == '-') ? 1 : 0;
+    if (i < word.size() && word[i] == '-') return false;  // "--1" is no number either way
+    return i + 1 < word.size() && word[i] == '0' && (word[i + 1] == 'x' || word[i + 1] == 'X');
+}
+
+int clamp_to_int(long long value) {
+    if (value > INT_MAX) return INT_MAX;
+    if (value < INT_MIN) return INT_MIN;
+    return static_cast<int>(value);
+}
+
+long long c_library_integer(std::string_view word, int base) {
+    CWord c(word);
+    errno = 0;
+    return std::strtoll(c.text, nullptr, base);
+}
+
+}  // namespace
+
+double read_real(std::string_view word) {
+    if (!needs_c_library(word)) {
+        double value = 0;
+        auto result = std::from_chars(word.data(), word.data() + word.size(), value,
+                                      std::chars_format::general);
+        if (result.ec == std::errc()) return value;
+        if (result.ec == std::errc::invalid_argument) return 0.0;
+    }
+    CWord c(word);
+    return std::strtod(c.text, nullptr);
+}
+
+std::size_t real_prefix_length(std::string_view word) {
+    CWord c(word);
+    char* end = nullptr;
+    std::strtod(c.text, &end);
+    return static_cast<std::size_t>(end - c.text);
+}
+
+int read_int(std::string_view word) {
+    if (!word.empty() && word[0] != '+' && word[0] > ' ') {
+        long long value = 0;
+        auto result = std::from_chars(word.data(), word.data() + word.size(), value, 10);
+        if (result.ec == std::errc()) return clamp_to_int(value);
+        if (result.ec == std::errc::invalid_argument) return 0;
+    }
+    return clamp_to_int(c_library_integer(word, 10));
+}
+
+int read_int_any_base(std::string_view word) {
+    // Plain decimals without a leading zero are the common case.
+    std::size_t i = (!word.empty() && word[0] == '-') ? 1 : 0;
+    if (i < word.size() && word[i] >= '1' && word[i] <= '9') {
+        long long value = 0;
+        auto result = std::from_chars(word.data(), word.data() + word.size(), value, 10);
+        if (result.ec == std::errc()) return clamp_to_int(value);
+    }
+    return clamp_to_int(c_library_integer(word, 0));
+}

@@ -1,0 +1,34 @@
+// platform/numbers.h: lenient number conversion with the C library's semantics, and the
+// word splitting every input reader shares.
+//
+// Conversion stops at the first character that does not fit and a word that is not a
+// number reads as 0, exactly as strtod and strtol answer; the common forms take a fast path.
+#pragma once
+
+#include <string_view>
+
+double read_real(std::string_view word);       // strtod's answer; "abc" reads as 0
+int read_int(std::string_view word);           // base 10; "1.5" reads as 1
+int read_int_any_base(std::string_view word);  // 0x hex, leading-0 octal, as "%i" reads
+
+// Number of leading characters of `word` that strtod would consume (0 when none).
+// Lets a reader tell "12" from "12abc" or "abc".
+std::size_t real_prefix_length(std::string_view word);
+
+constexpr std::string_view blank_separators = " \t\r\n";
+
+// strtok without the writes: skips separators, then takes the word up to the next one.
+// Returns false when only separators are left.
+inline bool next_word(std::string_view& rest, std::string_view& word,
+                      std::string_view separators = blank_separators) {
+    std::size_t begin = rest.find_first_not_of(separators);
+    if (begin == std::string_view::npos) {
+        rest = {};
+        return false;
+    }
+    std::size_t end = rest.find_first_of(separators, begin);
+    if (end == std::string_view::npos) end = rest.size();
+    word = rest.substr(begin, end - begin);
+    rest.remove_prefix(end);
+    return true;
+}
