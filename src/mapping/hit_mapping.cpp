@@ -1,0 +1,1 @@
+// mapping/hit_mapping.cpp: placeholder until it lands.

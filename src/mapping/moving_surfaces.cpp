@@ -1,0 +1,1 @@
+// mapping/moving_surfaces.cpp: placeholder until it lands.

@@ -1,0 +1,1 @@
+// mapping/time_window.cpp: placeholder until it lands.

@@ -1,0 +1,1 @@
+// mapping/transfer.cpp: placeholder until it lands.

@@ -1,0 +1,1 @@
+// output/ensight.cpp: placeholder until it lands.

@@ -1,0 +1,1 @@
+// output/ensight_binary.cpp: placeholder until it lands.

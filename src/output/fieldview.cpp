@@ -1,0 +1,1 @@
+// output/fieldview.cpp: placeholder until it lands.

@@ -1,0 +1,1 @@
+// surface/coordinate_ops.cpp: placeholder until it lands.

@@ -1,0 +1,1 @@
+// surface/locate.cpp: placeholder until it lands.
