@@ -3,6 +3,7 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer in a build directory of its own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install_deps.sh
 if [ "${QUORVEL_SANITIZE:-0}" = 1 ]; then
   dir=build-sanitize
   flags=(-DQUORVEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo)
