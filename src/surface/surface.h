@@ -56,6 +56,9 @@ inline double* extra_of_vertex(int v) { return vertex_extra.data() + v * extra_n
 // Reads the surface file, moves every vertex into the mapping frame and computes topology
 // and geometry. Ends the run on a malformed file.
 void read_surface(const std::string& file_name);
+// The same from an open reader (the tests read memory); the reader's name names the file.
+struct LineReader;
+void read_surface_from(LineReader& in);
 
 // Divides a 3-vector by its length; nonzero (and the vector unchanged) when the length is 0.
 int normalize(double vector[3]);
