@@ -1,0 +1,58 @@
+// mapping/hit_mapping.h: one step's samples onto the surface: direct hits, their averages,
+// growth to un-hit neighbours, the empty triangles, the diagnostic point files and the step
+// summary.
+#pragma once
+
+#include "platform/io.h"
+#include "surface/surface.h"
+
+#include <string>
+#include <vector>
+
+// Per-step fields of one triangle, indexed like triangle_table. During the step the value
+// fields hold sums; after map_step they hold the step's averages.
+struct TriangleStep {
+    double step_fluid_temp = 0, step_boundary_temp = 0, step_flux = 0, step_htc = 0;
+    double step_yplus = 0;
+    double step_weight = 0;  // summed sample area (direct), or number of contributions (grown)
+    int hit_state = 0;       // 0 no data, 1 hit directly, 2 grown from a neighbour
+    int grow_mark = -1;      // index of the origin whose search last visited it
+};
+
+constexpr int no_data = 0, hit_directly = 1, grown = 2;
+
+extern std::vector<TriangleStep> triangle_step;
+extern std::vector<double> triangle_step_extra;  // extra_names.size() values per triangle
+inline double* step_extra_of(int t) {
+    return triangle_step_extra.data() + t * extra_names.size();
+}
+
+struct StepCounts {
+    int direct_hit_count = 0;       // samples that hit a triangle
+    int direct_triangle_count = 0;  // triangles with a direct hit
+    int grown_count = 0;
+    int miss_count = 0;              // samples that hit nothing
+    int boundary_blocked_count = 0;  // refusals for boundary ID, in location and growth
+    int empty_count = 0;
+};
+extern StepCounts step_counts;
+
+// Sizes the step tables for the surface and the recorded additional columns (again when
+// the column count has changed); nothing is allocated per step after that.
+void prepare_hit_mapping();
+// Step start, for every block read: all per-step fields and counters cleared.
+void clear_step();
+
+// The whole step: locate_samples, grow_from_hits, collect_empty.
+void map_step(double time, const std::string& time_unit);
+// Its parts, for the benchmark's split.
+void locate_samples(double time, const std::string& time_unit);  // hits, their file
+void grow_from_hits(double time);     // averages, growth, grown averages, their file
+void collect_empty(double time);      // sample file, empty triangles and their file
+void report_step(double time, double previous_time, const std::string& time_unit,
+                 int not_assigned_count);
+
+// Diagnostic point file "detailedoutput/...": creates the directory when needed; a file
+// that cannot be created ends the run naming it.
+// Writes its first line, "count count 0".
+void open_point_file(OutFile& file, const std::string& name, int count);
