@@ -1,13 +1,16 @@
 // output/output_files.h: what the writers share: closing a result file so that a failed
-// write stops the run, and the little-endian binary items of the binary viewer files.
+// write stops the run, the little-endian items of the binary viewer files, the vertex
+// values of the viewer files and the triangles sorted into parts.
 #pragma once
 
 #include "platform/fatal.h"
 #include "platform/io.h"
+#include "surface/surface.h"
 
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 // A full disk must not look like success.
 inline void close_result_file(OutFile& file) {
@@ -41,4 +44,46 @@ inline void out_name_record(OutFile& file, const std::string& text, char filler)
     std::memcpy(record, text.data(), n);
     record[n] = '\0';
     out_bytes(file, record, sizeof record);
+}
+
+// Viewer files give every vertex a value: an uninitialized one gets -1 in every variable.
+// Position 0 boundary_temp, 1 flux, 2 htc, 3 fluid_temp, 4 yplus, 5 on the extras.
+inline double vertex_variable(int v, int position) {
+    const Vertex& vert = vertex_table[v];
+    if (vert.initialized != 1) return -1.0;
+    switch (position) {
+        case 0: return vert.boundary_temp;
+        case 1: return vert.flux;
+        case 2: return vert.htc;
+        case 3: return vert.fluid_temp;
+        case 4: return vert.yplus;
+        default: return extra_of_vertex(v)[position - 5];
+    }
+}
+
+// Triangles grouped by boundary ID 0..999, each group in index order; other IDs are in no
+// part. One counting pass, so a surface of many parts costs no more than one of few.
+struct BoundaryParts {
+    static constexpr int max_boundary_id = 999;
+    std::vector<int> begin;      // triangles of ID b: triangles[begin[b] .. begin[b + 1])
+    std::vector<int> triangles;
+    int count(int b) const { return begin[b + 1] - begin[b]; }
+};
+
+inline BoundaryParts sort_triangles_by_boundary() {
+    BoundaryParts parts;
+    parts.begin.assign(BoundaryParts::max_boundary_id + 2, 0);
+    int n = static_cast<int>(triangle_table.size());
+    for (int t = 0; t < n; ++t) {
+        int b = triangle_table[t].boundary_id;
+        if (b >= 0 && b <= BoundaryParts::max_boundary_id) ++parts.begin[b + 1];
+    }
+    for (int b = 0; b <= BoundaryParts::max_boundary_id; ++b) parts.begin[b + 1] += parts.begin[b];
+    parts.triangles.resize(parts.begin.back());
+    std::vector<int> next(parts.begin.begin(), parts.begin.end() - 1);
+    for (int t = 0; t < n; ++t) {
+        int b = triangle_table[t].boundary_id;
+        if (b >= 0 && b <= BoundaryParts::max_boundary_id) parts.triangles[next[b]++] = t;
+    }
+    return parts;
 }

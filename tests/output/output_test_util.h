@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
@@ -84,3 +86,31 @@ protected:
     }
     std::filesystem::path old_directory_, directory_;
 };
+
+// Expected binary files, item by item, little-endian as the writers promise.
+struct Bytes {
+    std::string data;
+    Bytes& i32(std::int32_t value) {
+        for (int k = 0; k < 4; ++k) data += static_cast<char>((static_cast<std::uint32_t>(value) >> (8 * k)) & 0xff);
+        return *this;
+    }
+    Bytes& f32(float value) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &value, 4);
+        return i32(static_cast<std::int32_t>(bits));
+    }
+    // An 80-byte record: `text` (its NUL included if wanted) and then the filler.
+    Bytes& record(const std::string& text, char filler) {
+        std::string r = text;
+        r.resize(80, filler);
+        data += r;
+        return *this;
+    }
+};
+
+inline std::int32_t int_at(const std::string& data, std::size_t offset) {
+    std::uint32_t bits = 0;
+    for (int k = 0; k < 4; ++k)
+        bits |= static_cast<std::uint32_t>(static_cast<unsigned char>(data[offset + k])) << (8 * k);
+    return static_cast<std::int32_t>(bits);
+}
