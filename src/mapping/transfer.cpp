@@ -1,1 +1,392 @@
-// mapping/transfer.cpp: placeholder until it lands.
+// mapping/transfer.cpp: the transfer.out reader. Blocks of boundary-cell rows are parsed
+// into the pooled CellDataPoint records, and each boundary's latest displacement is kept
+// for the moving-surface correction.
+//
+// Real runs give gigabytes of rows, so a row is scanned once, word by word, straight out of
+// the line reader's block buffer, and each number is converted as it is found.
+#include "mapping/transfer.h"
+
+#include "platform/fatal.h"
+#include "platform/numbers.h"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+std::vector<CellDataPoint> sample_pool;
+std::vector<double> sample_extra;
+int sample_count = 0;
+std::string time_unit;
+bool headings_pending = true;
+bool legacy_layout = false;
+int boundary_count = 0;
+double boundary_displacement[max_boundaries][3];
+int flux_conv_extra = -1;
+int htc_conv_extra = -1;
+
+namespace {
+
+const char* const expected_columns[14] = {"Number", "Bound_id", "X",      "Y",      "Z",
+                                          "F_TEMP", "FLUX",     "AREA",   "HTC",    "B_TEMP",
+                                          "Y_PLUS", "X_ORIG",   "Y_ORIG", "Z_ORIG"};
+constexpr int full_columns = 14;
+constexpr int legacy_columns = 9;  // Number to HTC
+
+// Input lines: blank, tab and CR separate words (a LF never reaches here); '#' or '!'
+// ends what the line says, wherever it stands.
+enum : unsigned char { other_char = 0, separator_char = 1, comment_char = 2 };
+constexpr std::array<unsigned char, 256> char_class = [] {
+    std::array<unsigned char, 256> table{};
+    table[' '] = table['\t'] = table['\r'] = table['\n'] = separator_char;
+    table['#'] = table['!'] = comment_char;
+    return table;
+}();
+
+inline unsigned char class_of(char c) { return char_class[static_cast<unsigned char>(c)]; }
+
+constexpr double exact_powers_of_ten[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                            1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The words of one line, taken one at a time.
+struct WordScanner {
+    const char* at;
+    const char* end;
+
+    // Moves to the next word; false when the line (or its text before a comment) is done.
+    bool skip_to_word() {
+        while (at < end && class_of(*at) == separator_char) ++at;
+        if (at < end && class_of(*at) == other_char) return true;
+        at = end;
+        return false;
+    }
+
+    std::string_view take_word() {
+        const char* begin = at;
+        while (at < end && class_of(*at) == other_char) ++at;
+        return std::string_view(begin, at - begin);
+    }
+
+    bool next_word(std::string_view& word) {
+        if (!skip_to_word()) return false;
+        word = take_word();
+        return true;
+    }
+
+    bool word_ends_at(const char* p) const { return p == end || class_of(*p) != other_char; }
+
+    // The next word as strtod reads it. The solver's forms (%e, %f, %g with up to 19
+    // digits and a power of ten within 1e22) are built from an exact integer and an exact
+    // power of ten with one correctly rounded operation, which is strtod's own answer;
+    // everything else goes to read_real.
+    bool next_real(double& value) {
+        if (!skip_to_word()) return false;
+        const char* p = at;
+        bool negative = *p == '-';
+        if (negative) ++p;
+        std::uint64_t mantissa = 0;
+        const char* digits_begin = p;
+        while (p < end && static_cast<unsigned>(*p - '0') < 10) {
+            mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+            ++p;
+        }
+        int digit_count = static_cast<int>(p - digits_begin);
+        int fraction_digits = 0;
+        if (p < end && *p == '.') {
+            ++p;
+            const char* fraction_begin = p;
+            while (p < end && static_cast<unsigned>(*p - '0') < 10) {
+                mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+                ++p;
+            }
+            fraction_digits = static_cast<int>(p - fraction_begin);
+            digit_count += fraction_digits;
+        }
+        int exponent = 0;
+        bool plain = digit_count > 0 && digit_count <= 19;
+        if (plain && p < end && (*p == 'e' || *p == 'E')) {
+            ++p;
+            bool negative_exponent = false;
+            if (p < end && (*p == '-' || *p == '+')) negative_exponent = *p++ == '-';
+            const char* exponent_begin = p;
+            while (p < end && static_cast<unsigned>(*p - '0') < 10 && p - exponent_begin < 5) {
+                exponent = exponent * 10 + (*p - '0');
+                ++p;
+            }
+            if (p == exponent_begin) plain = false;
+            if (negative_exponent) exponent = -exponent;
+        }
+        if (plain && word_ends_at(p)) {
+            int power = exponent - fraction_digits;
+            if (mantissa == 0) {
+                value = negative ? -0.0 : 0.0;
+                at = p;
+                return true;
+            }
+            if (mantissa <= (std::uint64_t(1) << 53) && power >= -22 && power <= 22) {
+                double m = static_cast<double>(mantissa);
+                value = power < 0 ? m / exact_powers_of_ten[-power] : m * exact_powers_of_ten[power];
+                if (negative) value = -value;
+                at = p;
+                return true;
+            }
+        }
+        value = read_real(take_word());
+        return true;
+    }
+
+    // The next word as a base-10 integer, as strtol reads it.
+    bool next_int(int& value) {
+        if (!skip_to_word()) return false;
+        const char* p = at;
+        bool negative = *p == '-';
+        if (negative) ++p;
+        const char* digits_begin = p;
+        int magnitude = 0;
+        while (p < end && static_cast<unsigned>(*p - '0') < 10 && p - digits_begin < 9) {
+            magnitude = magnitude * 10 + (*p - '0');
+            ++p;
+        }
+        if (p > digits_begin && word_ends_at(p)) {
+            value = negative ? -magnitude : magnitude;
+            at = p;
+            return true;
+        }
+        value = read_int(take_word());
+        return true;
+    }
+};
+
+// A line that says something: its scanner stands after the first word.
+struct SignificantLine {
+    std::string_view text;  // the line, without its line end
+    std::string_view first_word;
+    WordScanner rest;
+};
+
+bool next_significant_line(LineReader& in, SignificantLine& line) {
+    std::string_view text;
+    while (next_line(in, text)) {
+        WordScanner scanner{text.data(), text.data() + text.size()};
+        if (!scanner.skip_to_word()) continue;  // blank, or a comment from its first word
+        line.text = text;
+        line.first_word = scanner.take_word();
+        line.rest = scanner;
+        return true;
+    }
+    return false;
+}
+
+void take_header(TransferFile& file, const SignificantLine& line) {
+    file.header.assign(line.text);
+    file.header_line = file.in.line_number;
+    file.has_header = true;
+}
+
+// The heading line: the column names, the additional columns taken into the mapping and
+// the layout, decided once for the whole run.
+void interpret_headings(const LineReader& in, const SignificantLine& line) {
+    std::string_view text = line.text;
+    int cut = comment_start(text);
+    if (cut >= 0) text = text.substr(0, cut);
+    // The line is shown as it was always shown: with its own line end unless a comment cut it.
+    std::string shown(text);
+    if (cut < 0 && in.line_had_end) shown.push_back('\n');
+    say("\nTransfer.out data column headings:\n%s\n", shown.c_str());
+
+    extra_names.clear();
+    flux_conv_extra = htc_conv_extra = -1;
+    WordScanner scanner{text.data(), text.data() + text.size()};
+    std::string_view word;
+    int columns = 0;
+    while (scanner.next_word(word)) {
+        ++columns;
+        std::string name(word);
+        if (columns <= full_columns) {
+            if (word != expected_columns[columns - 1])
+                say("\nWARNING: expected column %s in transfer.out, read %s\n",
+                    expected_columns[columns - 1], name.c_str());
+        } else if (settings.map_additional_variables == 1) {
+            extra_names.push_back(name);
+            say("Found additional data column %s in transfer.out, including in output.\n",
+                name.c_str());
+            if (settings.use_convective_ht == 1) {
+                int index = static_cast<int>(extra_names.size()) - 1;
+                if (word == "FLUX_CONV") flux_conv_extra = index;
+                if (word == "HTC_CONV") htc_conv_extra = index;
+            }
+        } else {
+            say("Not including additional column data (%s) because map_additional_variables "
+                "set to 0\n",
+                name.c_str());
+        }
+    }
+
+    if (columns > 0 && columns < full_columns) {
+        if (columns < 8) fatal("ERROR: less than 8 columns of data found in transfer.out\n");
+        legacy_layout = true;
+        settings.map_additional_variables = 0;
+        settings.use_convective_ht = 0;
+        say("Less than 13 columns of data found in transfer.out\n");
+        say("A legacy transfer.out (pre v1.4.1) is being used so boundary motion will not be "
+            "supported\n");
+    }
+    if (settings.use_convective_ht == 1) {
+        if (flux_conv_extra >= 0 && htc_conv_extra >= 0) {
+            say("Using convective HTC and Flux for mapping (use_convective_ht set to 1)\n");
+        } else {
+            fatal("Error: use_convective_ht set to 1, but HTC_CONV and FLUX_CONV not found in "
+                  "transfer.out\n");
+        }
+    } else {
+        flux_conv_extra = htc_conv_extra = -1;
+    }
+    headings_pending = false;
+}
+
+[[noreturn]] void refuse_short_row(const LineReader& in, int needed, int found) {
+    fatal("ERROR: %s line %d: a data row needs at least %d values, found %d\n", in.name.c_str(),
+          in.line_number, needed, found);
+}
+
+// One data row into the next pool record. The first word (Number) is already behind `row`.
+void parse_row(const LineReader& in, WordScanner row) {
+    if (sample_count == static_cast<int>(sample_pool.size())) {
+        sample_pool.emplace_back();
+        sample_extra.resize(sample_pool.size() * extra_names.size());
+    }
+    CellDataPoint& sample = sample_pool[sample_count];
+
+    int id = 0;
+    if (!row.next_int(id)) refuse_short_row(in, legacy_layout ? legacy_columns : full_columns, 1);
+    if (id < 0)
+        fatal("ERROR: %s line %d: boundary ID %d is negative\n", in.name.c_str(), in.line_number,
+              id);
+    // The boundary tables stop short of max_boundaries - 1: 499 is refused already.
+    if (id >= max_boundaries - 1)
+        fatal("ERROR: the maximum boundaries is currently %d\n%s line %d: boundary ID %d\n",
+              max_boundaries, in.name.c_str(), in.line_number, id);
+    if (id + 1 > boundary_count) boundary_count = id + 1;
+    sample.bound_id = id;
+
+    double values[full_columns - 2];  // tokens 3 to 14
+    int wanted = (legacy_layout ? legacy_columns : full_columns) - 2;
+    for (int k = 0; k < wanted; ++k)
+        if (!row.next_real(values[k])) refuse_short_row(in, wanted + 2, k + 2);
+
+    sample.fluid_temp = values[3];
+    sample.flux = values[4];
+    sample.area = values[5];
+    sample.htc = values[6];
+    double* displacement = boundary_displacement[id];
+    if (legacy_layout) {
+        sample.boundary_temp = 0;
+        sample.yplus = 0;
+        for (int axis = 0; axis < 3; ++axis) {
+            sample.position[axis] = values[axis];
+            displacement[axis] = 0;
+        }
+    } else {
+        sample.boundary_temp = values[7];
+        sample.yplus = values[8];
+        for (int axis = 0; axis < 3; ++axis) {
+            displacement[axis] = values[axis] - values[9 + axis];
+            sample.position[axis] = values[9 + axis];
+        }
+    }
+
+    std::size_t extra_count = extra_names.size();
+    if (extra_count > 0) {
+        double* extra = sample_extra.data() + sample_count * extra_count;
+        std::size_t k = 0;
+        while (k < extra_count && row.next_real(extra[k])) ++k;
+        for (; k < extra_count; ++k) extra[k] = 0;  // a short row: the rest reads as 0
+        if (flux_conv_extra >= 0) {
+            sample.flux_conv = extra[flux_conv_extra];
+            sample.htc_conv = extra[htc_conv_extra];
+        } else {
+            sample.flux_conv = sample.htc_conv = 0;
+        }
+    } else {
+        sample.flux_conv = sample.htc_conv = 0;
+    }
+    ++sample_count;
+}
+
+}  // namespace
+
+void reset_transfer_reader() {
+    sample_pool.clear();
+    sample_extra.clear();
+    sample_count = 0;
+    time_unit.clear();
+    headings_pending = true;
+    legacy_layout = false;
+    boundary_count = 0;
+    std::memset(boundary_displacement, 0, sizeof boundary_displacement);
+    extra_names.clear();
+    flux_conv_extra = htc_conv_extra = -1;
+}
+
+bool find_first_header(TransferFile& file, const std::string& name) {
+    if (!open_line_reader(file.in, name))
+        fatal("ERROR: transfer data file %s could not be opened\n", name.c_str());
+    return find_first_header(file);
+}
+
+bool find_first_header(TransferFile& file) {
+    file.has_header = false;
+    SignificantLine line;
+    while (next_significant_line(file.in, line)) {
+        if (is_block_header_word(line.first_word)) {
+            take_header(file, line);
+            return true;
+        }
+    }
+    say("\nWARNING: no block header (a line starting with \"Time=\" or \"Crank\") found in "
+        "transfer data file %s, skipping it\n",
+        file.in.name.c_str());
+    return false;
+}
+
+BlockInfo read_block(TransferFile& file) {
+    BlockInfo block;
+    if (!file.has_header) return block;
+    file.has_header = false;
+
+    {
+        WordScanner header{file.header.data(), file.header.data() + file.header.size()};
+        std::string_view word;
+        header.next_word(word);
+        bool crank = word == "Crank";
+        if (crank) header.next_word(word);  // the word between "Crank" and the angle
+        if (!header.next_word(word))
+            fatal("ERROR: %s line %d: block header \"%s\" has no time value\n",
+                  file.in.name.c_str(), file.header_line, file.header.c_str());
+        block.time = read_real(word);
+        time_unit = crank ? "CA" : "s";
+    }
+    say("Reading in transfer data from time = %e %s\n", block.time, time_unit.c_str());
+    sample_count = 0;
+
+    // Six preamble lines and the heading line; header words among them start nothing.
+    SignificantLine line;
+    for (int skipped = 0; skipped < 6; ++skipped)
+        if (!next_significant_line(file.in, line)) return block;
+    if (!next_significant_line(file.in, line)) return block;
+    if (headings_pending) {
+        interpret_headings(file.in, line);
+        sample_extra.resize(sample_pool.size() * extra_names.size());
+    }
+
+    while (next_significant_line(file.in, line)) {
+        if (is_block_header_word(line.first_word)) {
+            take_header(file, line);
+            block.more_blocks = true;
+            break;
+        }
+        parse_row(file.in, line.rest);
+    }
+    block.sample_count = sample_count;
+    return block;
+}

@@ -6,6 +6,7 @@
 #include "surface/surface.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct CellDataPoint {
@@ -31,10 +32,16 @@ extern bool legacy_layout;
 extern int boundary_count;           // largest bound_id + 1 so far
 extern double boundary_displacement[max_boundaries][3];
 
+// Positions of FLUX_CONV and HTC_CONV among extra_names while use_convective_ht is 1
+// (their values are also copied into flux_conv and htc_conv); -1 otherwise.
+extern int flux_conv_extra;
+extern int htc_conv_extra;
+
 struct TransferFile {
     LineReader in;
     std::string header;       // the block header in hand
     bool has_header = false;
+    int header_line = 0;      // its line number, for messages
 };
 
 struct BlockInfo {
@@ -47,5 +54,12 @@ struct BlockInfo {
 void reset_transfer_reader();
 // Opens the file and skips to its first block header; false when it holds none.
 bool find_first_header(TransferFile& file, const std::string& name);
+// The same for a reader already opened (a file, or memory text in the tests).
+bool find_first_header(TransferFile& file);
 // Reads the block whose header is in hand; leaves the next header in hand.
 BlockInfo read_block(TransferFile& file);
+
+// A header line's first word: exactly "Time=" or "Crank".
+inline bool is_block_header_word(std::string_view word) {
+    return word == "Time=" || word == "Crank";
+}
