@@ -1,6 +1,7 @@
 // platform/io.cpp: buffered output with the reference platform's line ends, block input.
 #include "platform/io.h"
 
+#include "platform/fatal.h"
 #include "platform/format.h"
 
 #include <cerrno>
@@ -135,6 +136,12 @@ bool try_close_out_file(OutFile& file) {
     file.handle = nullptr;
     unlink_open(file);
     return ok;
+}
+
+void close_out_file(OutFile& file) {
+    std::string name = file.name;
+    if (!try_close_out_file(file))
+        fatal("Error, could not write file %s (%s), exiting.\n", name.c_str(), std::strerror(errno));
 }
 
 void flush_all_out_files() {
