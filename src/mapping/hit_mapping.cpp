@@ -36,7 +36,7 @@ void write_newest_first(const std::string& name, const std::vector<int>& items,
         const double* p = position(*it);
         out_format(file, "%d %e %e %e\n", number, p[0], p[1], p[2]);
     }
-    close_out_file(file);
+    close_point_file(file);
 }
 
 std::string point_file_name(const char* pattern, double time) {
@@ -162,6 +162,12 @@ void open_point_file(OutFile& file, const std::string& name, int count) {
     out_format(file, "%d %d 0\n", count, count);
 }
 
+void close_point_file(OutFile& file) {
+    std::string name = file.name;
+    // A full disk must not look like a finished run.
+    if (!try_close_out_file(file)) fatal("ERROR: could not write %s\n", name.c_str());
+}
+
 void prepare_hit_mapping() {
     std::size_t triangle_count = triangle_table.size();
     std::size_t extra_size = triangle_count * extra_names.size();
@@ -189,30 +195,37 @@ void clear_step() {
     hit_samples.clear();
 }
 
+void record_hit(int s, int t, double distance, double time, const std::string& time_unit) {
+    if (t < 0) {
+        ++step_counts.miss_count;
+        if (t == refused_for_boundary_id) ++step_counts.boundary_blocked_count;
+        return;
+    }
+    ++step_counts.direct_hit_count;
+    if (settings.hit_location_output_files == 1) hit_samples.push_back(s);
+    TriangleStep& step = triangle_step[t];
+    if (step.hit_state != hit_directly) {
+        ++step_counts.direct_triangle_count;
+        hit_chain.push_back(t);
+        step.hit_state = hit_directly;
+    }
+    add_sample(t, s, time, time_unit);
+    Triangle& tri = triangle_table[t];
+    if (distance > tri.max_hit_distance) tri.max_hit_distance = distance;
+}
+
 void locate_samples(double time, const std::string& time_unit) {
-    bool keep_points = settings.hit_location_output_files == 1;
     for (int s = 0; s < sample_count; ++s) {
         const CellDataPoint& sample = sample_pool[s];
         double distance = -1.0;
         int t = locate_point(sample.position, sample.bound_id, distance);
-        if (t < 0) {
-            ++step_counts.miss_count;
-            if (t == refused_for_boundary_id) ++step_counts.boundary_blocked_count;
-            continue;
-        }
-        ++step_counts.direct_hit_count;
-        if (keep_points) hit_samples.push_back(s);
-        TriangleStep& step = triangle_step[t];
-        if (step.hit_state != hit_directly) {
-            ++step_counts.direct_triangle_count;
-            hit_chain.push_back(t);
-            step.hit_state = hit_directly;
-        }
-        add_sample(t, s, time, time_unit);
-        Triangle& tri = triangle_table[t];
-        if (distance > tri.max_hit_distance) tri.max_hit_distance = distance;
+        record_hit(s, t, distance, time, time_unit);
     }
-    if (keep_points) {
+    write_hit_points(time);
+}
+
+void write_hit_points(double time) {
+    if (settings.hit_location_output_files == 1) {
         write_newest_first(point_file_name("detailedoutput/directhitpoints_%f.dat", time),
                            hit_samples, [](int s) { return sample_pool[s].position; });
     }
@@ -252,7 +265,7 @@ void collect_empty(double time) {
             const double* p = sample_pool[s].position;
             out_format(file, "%d %e %e %e\n", s, p[0], p[1], p[2]);
         }
-        close_out_file(file);
+        close_point_file(file);
     }
     if (empty_count == 0) return;
     say("there are %i triangles that are isolated from any initialized triangles, and "
@@ -267,7 +280,7 @@ void collect_empty(double time) {
         const double* c = triangle_table[t].centroid;
         out_format(file, "%d %e %e %e\n", number++, c[0], c[1], c[2]);
     }
-    close_out_file(file);
+    close_point_file(file);
 }
 
 void map_step(double time, const std::string& time_unit) {

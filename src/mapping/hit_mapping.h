@@ -47,6 +47,11 @@ void clear_step();
 void map_step(double time, const std::string& time_unit);
 // Its parts, for the benchmark's split.
 void locate_samples(double time, const std::string& time_unit);  // hits, their file
+// One sample's answer from locate_point (a triangle, or no_triangle /
+// refused_for_boundary_id) added to the step; then the hit file once all are in.
+void record_hit(int sample, int triangle, double distance, double time,
+                const std::string& time_unit);
+void write_hit_points(double time);
 void grow_from_hits(double time);     // averages, growth, grown averages, their file
 void collect_empty(double time);      // sample file, empty triangles and their file
 void report_step(double time, double previous_time, const std::string& time_unit,
@@ -54,5 +59,6 @@ void report_step(double time, double previous_time, const std::string& time_unit
 
 // Diagnostic point file "detailedoutput/...": creates the directory when needed; a file
 // that cannot be created ends the run naming it.
-// Writes its first line, "count count 0".
+// open_point_file writes its first line, "count count 0".
 void open_point_file(OutFile& file, const std::string& name, int count);
+void close_point_file(OutFile& file);

@@ -63,7 +63,7 @@ void write_uninitialized_list() {
         const double* c = triangle_table[*it].centroid;
         out_format(file, "%d %e %e %e\n", number++, c[0], c[1], c[2]);
     }
-    close_out_file(file);
+    close_point_file(file);
 }
 
 void print_summary() {

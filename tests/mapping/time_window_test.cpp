@@ -1,0 +1,186 @@
+// tests/mapping/time_window_test.cpp: step selection, integration over the intervals and
+// the final triangle and vertex averages.
+#include "mapping/time_window.h"
+
+#include "mapping_test_tables.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+// The run's side of selection: a used step moves previous_time to its own time.
+struct Selected {
+    StepChoice choice;
+    double interval;  // of a used step
+};
+
+Selected select(double time) {
+    Selected result{select_step(time, "s"), 0};
+    if (result.choice == StepChoice::use) {
+        result.interval = time - previous_time;
+        previous_time = time;
+    }
+    return result;
+}
+
+class TimeWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reset_mapping_tables();
+        settings.start_time = 1.0;
+        settings.end_time = 2.0;
+    }
+};
+
+TEST_F(TimeWindow, FirstBlockOnlyMarksTheStartWithStartoption0) {
+    // 0.9 is skipped as the first data, 1.1 counts from 0.9 (not from 1.0), 1.3 from 1.1.
+    settings.startoption = 0;
+    EXPECT_EQ(select(0.9).choice, StepChoice::skip);
+    Selected second = select(1.1);
+    EXPECT_EQ(second.choice, StepChoice::use);
+    EXPECT_DOUBLE_EQ(second.interval, 0.2);
+    Selected third = select(1.3);
+    EXPECT_EQ(third.choice, StepChoice::use);
+    EXPECT_DOUBLE_EQ(third.interval, 0.2);
+}
+
+TEST_F(TimeWindow, FirstUsedBlockCountsFromStartTimeWithStartoption1) {
+    settings.startoption = 1;
+    EXPECT_EQ(select(0.9).choice, StepChoice::skip);  // before the window
+    Selected second = select(1.1);
+    EXPECT_EQ(second.choice, StepChoice::use);
+    EXPECT_NEAR(second.interval, 0.1, 1e-15);
+    EXPECT_NEAR(select(1.3).interval, 0.2, 1e-15);
+    EXPECT_FALSE(first_step);
+}
+
+TEST_F(TimeWindow, RestartRepeatsAreRedundantExceptTheLastTime) {
+    // First file 1.0 .. 1.4; the restart file starts again at 1.2.
+    settings.start_time = 0;
+    for (double t : {1.0, 1.2, 1.4}) select(t);
+    EXPECT_EQ(select(1.2).choice, StepChoice::skip);
+    EXPECT_DOUBLE_EQ(previous_time, 1.4);  // a redundant block leaves it alone
+    Selected same = select(1.4);
+    EXPECT_EQ(same.choice, StepChoice::use);
+    EXPECT_DOUBLE_EQ(same.interval, 0.0);
+    EXPECT_DOUBLE_EQ(select(1.6).interval, 1.6 - 1.4);
+}
+
+TEST_F(TimeWindow, WindowEndsAreIncludedAndABlockAfterItEndsTheFile) {
+    settings.startoption = 1;
+    EXPECT_EQ(select(1.0).choice, StepChoice::use);
+    EXPECT_EQ(select(2.0).choice, StepChoice::use);
+    EXPECT_EQ(select(2.5).choice, StepChoice::skip_and_end_file);
+    EXPECT_DOUBLE_EQ(previous_time, 2.5);
+    EXPECT_EQ(select(3.0).choice, StepChoice::skip_and_end_file);
+}
+
+// Two triangles sharing the edge v1-v2 of the unit square, right-angled at v0 and v3.
+void make_square() {
+    vertex_table.assign(4, Vertex{});
+    double xy[4][2] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
+    for (int v = 0; v < 4; ++v) {
+        vertex_table[v].x = xy[v][0];
+        vertex_table[v].y = xy[v][1];
+        vertex_table[v].index = v;
+    }
+    triangle_table.assign(2, Triangle{});
+    int corners[2][3] = {{0, 1, 2}, {3, 2, 1}};
+    for (int t = 0; t < 2; ++t) {
+        Triangle& tri = triangle_table[t];
+        tri.index = t;
+        for (int j = 0; j < 3; ++j) tri.vert[j] = corners[t][j];
+        tri.corner_angle[0] = M_PI / 2;
+        tri.corner_angle[1] = tri.corner_angle[2] = M_PI / 4;
+        tri.boundary_id = 5 + t;
+    }
+    clear_step();
+}
+
+void give_step(int t, double htc, double fluid_temp, double boundary_temp) {
+    triangle_step[t].step_htc = htc;
+    triangle_step[t].step_fluid_temp = fluid_temp;
+    triangle_step[t].step_boundary_temp = boundary_temp;
+    triangle_step[t].step_flux = 2 * htc;
+    triangle_step[t].step_yplus = 3;
+}
+
+TEST_F(TimeWindow, DataInOneStepOfTwo) {
+    // Step 0..1 with HTC 100 at 400 K, step 1..2 with nothing: 1 s with hits, 1 s without,
+    // fluid 400, htc 50, flux 100, y+ 3 over the time with data. Area of the half square 0.5.
+    make_square();
+    give_step(0, 100, 400, 350);
+    previous_time = 0;
+    EXPECT_EQ(integrate_step(1.0), 1);
+    previous_time = 1.0;
+    clear_step();
+    EXPECT_EQ(integrate_step(2.0), 2);
+    finish_triangles();
+    const Triangle& tri = triangle_table[0];
+    EXPECT_DOUBLE_EQ(tri.time_with_hits, 1.0);
+    EXPECT_DOUBLE_EQ(tri.time_without_hits, 1.0);
+    EXPECT_DOUBLE_EQ(tri.fluid_temp, 400.0);
+    EXPECT_DOUBLE_EQ(tri.boundary_temp, 350.0);
+    EXPECT_DOUBLE_EQ(tri.htc, 50.0);
+    EXPECT_DOUBLE_EQ(tri.flux, 100.0);
+    EXPECT_DOUBLE_EQ(tri.yplus, 3.0);
+    EXPECT_NEAR(tri.area, 0.5, 1e-15);
+    EXPECT_EQ(tri.initialized, 1);
+    EXPECT_EQ(triangle_table[1].initialized, 0);
+    EXPECT_EQ(triangle_table[1].area, 0.0);
+    EXPECT_DOUBLE_EQ(triangle_table[1].time_without_hits, 2.0);
+    EXPECT_EQ(uninitialized_count, 1);
+    ASSERT_EQ(uninitialized_triangles.size(), 1u);
+    EXPECT_EQ(uninitialized_triangles[0], 1);
+}
+
+TEST_F(TimeWindow, VertexAveragesWeightByAngleAndBorderVerticesHaveData) {
+    // Both triangles hit over 0..1: v1 and v2 get pi/4 of each, so plain means
+    // (HTC 10 and 30: 20; fluid HTC-weighted (10*300 + 30*400) / 40 = 375).
+    make_square();
+    give_step(0, 10, 300, 300);
+    give_step(1, 30, 400, 400);
+    triangle_table[0].reach = 4;
+    integrate_step(1.0);
+    finish_triangles();
+    finish_vertices();
+    const Vertex& shared = vertex_table[1];
+    EXPECT_EQ(shared.initialized, 1);
+    EXPECT_DOUBLE_EQ(shared.htc, 20.0);
+    EXPECT_DOUBLE_EQ(shared.fluid_temp, 375.0);
+    EXPECT_DOUBLE_EQ(shared.angle_sum, M_PI / 2);
+    EXPECT_EQ(shared.boundary_id, 6);  // the last initialized triangle's
+    EXPECT_EQ(shared.reach, 100.0);    // triangle 1 has no reach of its own
+    EXPECT_EQ(vertex_table[0].reach, 4.0);
+    EXPECT_DOUBLE_EQ(vertex_table[0].htc, 10.0);
+}
+
+TEST_F(TimeWindow, VertexWithAnyInitializedTriangleIsInitialized) {
+    // Only triangle 0 has data. v1 and v2 are also used by the later triangle 1 without
+    // data: they keep triangle 0's values, and only v3 is uninitialized.
+    make_square();
+    give_step(0, 10, 300, 300);
+    integrate_step(1.0);
+    finish_triangles();
+    finish_vertices();
+    EXPECT_EQ(vertex_table[1].initialized, 1);
+    EXPECT_EQ(vertex_table[2].initialized, 1);
+    EXPECT_EQ(vertex_table[3].initialized, 0);
+    EXPECT_DOUBLE_EQ(vertex_table[1].fluid_temp, 300.0);
+    EXPECT_DOUBLE_EQ(vertex_table[1].angle_sum, M_PI / 4);
+    // Its time without hits takes in the uninitialized triangle's angle too, over the
+    // angles of the initialized ones: (pi/4 * 1) / (pi/4).
+    EXPECT_DOUBLE_EQ(vertex_table[1].time_with_hits, 1.0);
+    EXPECT_DOUBLE_EQ(vertex_table[1].time_without_hits, 1.0);
+}
+
+TEST_F(TimeWindow, NanAndNonPositiveAveragesCountAsNoData) {
+    make_square();
+    triangle_step[0].step_fluid_temp = std::nan("");
+    triangle_step[1].step_fluid_temp = -5;
+    EXPECT_EQ(integrate_step(1.0), 2);
+}
+
+}  // namespace
