@@ -344,3 +344,78 @@ TEST_F(DeckTest, ManyBlocksSurfaceSectionsAndSetsAreAllKept) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string tool_deck(const char* name) { return read_file(fs::path(ABAQUS_DECKS) / name); }
+
+void replace_all(std::string& text, const std::string& from, const std::string& to) {
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+// Coordinates of the vertices of abaqus.dat, by 1-based number.
+std::vector<std::vector<double>> dat_vertices(const std::vector<std::string>& dat) {
+    int count = std::atoi(dat.at(0).c_str());
+    std::vector<std::vector<double>> xyz(count + 1);
+    for (int v = 1; v <= count; ++v) {
+        std::istringstream line(dat.at(v));
+        int id;
+        double x, y, z;
+        line >> id >> x >> y >> z;
+        xyz[id] = {x, y, z};
+    }
+    return xyz;
+}
+
+TEST_F(DeckTest, GmshBrickDeckAsWrittenAndWithTheUserEdits) {
+    surfaces({"TOP"}, 1);
+    convert(tool_deck("plate.inp"));
+    // As gmsh wrote it: the top is CPS4 (skipped) and there is no *SURFACE section.
+    EXPECT_THAT(out, HasSubstr("   Headerlines=3\n   Nodelines=18\n"
+                               "Warning: element type CPS4 not supported"
+                               "Read 4 elements from elset TOP\n"
+                               "Read 4 elements from elset SOLID\n"
+                               "Setting up surface faces"));
+    EXPECT_THAT(list, ElementsAre("0"));
+
+    // Top as shells, and the bricks' S2 faces (nodes 5 8 7 6: the top) as a surface.
+    std::string deck = tool_deck("plate.inp");
+    replace_all(deck, "type=CPS4", "type=S4");
+    deck += "*SURFACE, NAME=TOP, TYPE=ELEMENT\nSOLID, S2\n";
+    convert(deck);
+    ASSERT_EQ(dat.at(0), "26   26   32");  // 18 nodes + 4 shell and 4 face centres
+    auto xyz = dat_vertices(dat);
+    for (int t = 0; t < 32; ++t) {
+        std::istringstream line(triangle(t));
+        int v[3], s;
+        line >> v[0] >> v[1] >> v[2] >> s;
+        EXPECT_EQ(s, t < 16 ? 0 : 1) << "triangle " << t;
+        for (int k : v) EXPECT_EQ(xyz.at(k).at(2), 1.0) << "triangle " << t << " is off the top";
+    }
+    EXPECT_EQ(list.at(1), ".1, P0");
+    EXPECT_EQ(list.at(17), "TOP.5, P2");
+    EXPECT_EQ(list.at(32), "TOP.8, P2");
+}
+
+TEST_F(DeckTest, GmshTetrahedronDeckWithShellTypeAndAllFirstFaces) {
+    std::string deck = tool_deck("tetbox.inp");
+    replace_all(deck, "type=CPS3", "type=S3");
+    deck += "*SURFACE, NAME=INNER, TYPE=ELEMENT\nSOLID, S1\n";
+    surfaces({"INNER"}, 1);
+    convert(deck);
+    // Four shell triangles on x = 1, then one triangle per tetrahedron (24), no new vertex.
+    ASSERT_EQ(dat.at(0), "14   14   28");
+    auto xyz = dat_vertices(dat);
+    for (int t = 0; t < 4; ++t) {
+        std::istringstream line(triangle(t));
+        int v[3];
+        line >> v[0] >> v[1] >> v[2];
+        for (int k : v) EXPECT_EQ(xyz.at(k).at(0), 1.0) << "triangle " << t;
+    }
+    EXPECT_EQ(element_number.at(4), 5);
+    EXPECT_EQ(element_number.back(), 28);
+    EXPECT_THAT(out, HasSubstr("There are 24 faces for surface INNER\n"));
+}
+
+}  // namespace
