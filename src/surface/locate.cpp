@@ -1,1 +1,175 @@
-// surface/locate.cpp: placeholder until it lands.
+// surface/locate.cpp: which triangle a sample lies on, searched in the sample's octree leaf.
+//
+// This runs once per sample and step, so the triangles are copied once into two compact
+// tables: what the plane-distance test needs (one cache line per triangle), and what only
+// the few triangles that pass it need.
+#include "surface/locate.h"
+
+#include "config/options.h"
+#include "surface/octree.h"
+#include "surface/surface.h"
+
+#include <cmath>
+#include <utility>
+#include <vector>
+
+namespace {
+
+struct alignas(64) PlaneRecord {
+    double p0[3];
+    double normal[3];
+    int boundary_id;
+    int takes_samples;  // 0 for a triangle with an edge of length 0 or no area
+};
+
+struct ShapeRecord {
+    double edge1[3], edge2[3];
+    double edge_normal[3][3];
+    double corner[3][3];  // P0, P1, P2, for the foot on an edge
+    int axis_i, axis_j;   // the plane point_in_triangle solves in
+};
+
+std::vector<PlaneRecord> plane_records;
+std::vector<ShapeRecord> shape_records;
+
+// The two axes of the plane the triangle is solved in: drop the dominant axis of the
+// normal, then order the other two so that |edge1[i]| >= |edge1[j]|.
+inline void solving_axes(const double e1[3], const double e2[3], int& i, int& j) {
+    double cx = std::fabs(e1[1] * e2[2] - e1[2] * e2[1]);
+    double cy = std::fabs(e1[2] * e2[0] - e1[0] * e2[2]);
+    double cz = std::fabs(e1[0] * e2[1] - e1[1] * e2[0]);
+    int m = 0;
+    if (cy > cx) m = 1;
+    if (cz > (cx > cy ? cx : cy)) m = 2;
+    i = (m + 1) % 3;
+    j = (m + 2) % 3;
+    if (std::fabs(e1[j]) > std::fabs(e1[i])) std::swap(i, j);
+}
+
+// A zero denominator (no area) makes u and v not numbers, and then no comparison holds.
+inline bool inside(const double r[3], const double e1[3], const double e2[3], int i, int j,
+                   double& u, double& v) {
+    v = (e1[j] * r[i] - e1[i] * r[j]) / (e1[j] * e2[i] - e1[i] * e2[j]);
+    u = (r[i] - v * e2[i]) / e1[i];
+    return u > -1e-14 && v > -1e-14 && u + v < 1.00000000000001;
+}
+
+double length_between(const double a[3], const double b[3]) {
+    double dx = a[0] - b[0], dy = a[1] - b[1], dz = a[2] - b[2];
+    return std::sqrt(dx * dx + dy * dy + dz * dz);
+}
+
+}  // namespace
+
+bool point_in_triangle(const double r[3], const Triangle& triangle, double& u_out, double& v_out) {
+    int i, j;
+    solving_axes(triangle.edge1, triangle.edge2, i, j);
+    return inside(r, triangle.edge1, triangle.edge2, i, j, u_out, v_out);
+}
+
+void prepare_locate_tables() {
+    const std::size_t count = triangle_table.size();
+    plane_records.assign(count, PlaneRecord{});
+    shape_records.assign(count, ShapeRecord{});
+    for (std::size_t t = 0; t < count; ++t) {
+        const Triangle& source = triangle_table[t];
+        PlaneRecord& plane = plane_records[t];
+        ShapeRecord& shape = shape_records[t];
+        for (int k = 0; k < 3; ++k) {
+            const Vertex& v = vertex_table[source.vert[k]];
+            shape.corner[k][0] = v.x;
+            shape.corner[k][1] = v.y;
+            shape.corner[k][2] = v.z;
+        }
+        for (int a = 0; a < 3; ++a) {
+            plane.p0[a] = shape.corner[0][a];
+            plane.normal[a] = source.normal[a];
+            shape.edge1[a] = source.edge1[a];
+            shape.edge2[a] = source.edge2[a];
+            for (int k = 0; k < 3; ++k) shape.edge_normal[k][a] = source.edge_normal[k][a];
+        }
+        plane.boundary_id = source.boundary_id;
+        // Such a triangle has no plane: the NaN of its solve would refuse every sample, but
+        // a normal that failed to normalise is not a number to rely on.
+        const double* n = source.normal;
+        bool has_area = n[0] * n[0] + n[1] * n[1] + n[2] * n[2] > 0.5;
+        bool has_edges = length_between(shape.corner[0], shape.corner[1]) != 0 &&
+                         length_between(shape.corner[1], shape.corner[2]) != 0 &&
+                         length_between(shape.corner[2], shape.corner[0]) != 0;
+        plane.takes_samples = has_area && has_edges;
+        solving_axes(shape.edge1, shape.edge2, shape.axis_i, shape.axis_j);
+    }
+}
+
+int locate_point(const double p[3], int sample_boundary_id, double& distance_out) {
+    const OctreeNode* nodes = octree_nodes.data();
+    const OctreeNode* node = nodes + octree_root;
+    // A coordinate equal to the centre goes to the minus side.
+    for (int level = 0; level < octree_depth; ++level) {
+        int octant = (p[0] > static_cast<double>(node->center[0]) ? 1 : 0) +
+                     (p[1] > static_cast<double>(node->center[1]) ? 2 : 0) +
+                     (p[2] > static_cast<double>(node->center[2]) ? 4 : 0);
+        int child = node->child[octant];
+        if (child == no_node) return no_triangle;
+        node = nodes + child;
+    }
+
+    const double tolerance = settings.tolerance;
+    const int rule = settings.enforce_boundID_match;
+    const PlaneRecord* planes = plane_records.data();
+    const int* list = octree_leaf_triangles.data() + node->list_begin;
+    int best = no_triangle;
+    double best_distance = 1e9;
+    bool excluded = false;
+    // Leaf lists run from high index to low and only a strictly smaller distance replaces
+    // the best, so of two equally near triangles the higher index wins; existing maps rely
+    // on it.
+    for (int n = 0; n < node->list_count; ++n) {
+        const int t = list[n];
+        const PlaneRecord& plane = planes[t];
+        // Rule 2: piston samples (boundary 1) land only on piston triangles; others anywhere.
+        if ((rule == 1 && plane.boundary_id != sample_boundary_id) ||
+            (rule == 2 && sample_boundary_id == 1 && plane.boundary_id != 1)) {
+            excluded = true;
+            continue;
+        }
+        if (!plane.takes_samples) continue;
+        const double r[3] = {p[0] - plane.p0[0], p[1] - plane.p0[1], p[2] - plane.p0[2]};
+        const double h = r[0] * plane.normal[0] + r[1] * plane.normal[1] + r[2] * plane.normal[2];
+        const double a = std::fabs(h);
+        if (a > tolerance || a >= best_distance) continue;
+
+        const ShapeRecord& shape = shape_records[t];
+        const double q[3] = {p[0] - h * plane.normal[0], p[1] - h * plane.normal[1],
+                             p[2] - h * plane.normal[2]};
+        const double qr[3] = {q[0] - plane.p0[0], q[1] - plane.p0[1], q[2] - plane.p0[2]};
+        double u, v;
+        if (inside(qr, shape.edge1, shape.edge2, shape.axis_i, shape.axis_j, u, v)) {
+            best = t;
+            best_distance = a;
+            continue;
+        }
+        // Only the edge on the side the solve points to is tried: beyond a corner the sample
+        // counts only if its foot on that edge falls within the edge.
+        const int k = u < 0 ? 2 : (v < 0 ? 0 : 1);
+        const double* en = shape.edge_normal[k];
+        const double* pk = shape.corner[k];
+        const double s = (q[0] - pk[0]) * en[0] + (q[1] - pk[1]) * en[1] + (q[2] - pk[2]) * en[2];
+        const double f[3] = {q[0] - s * en[0], q[1] - s * en[1], q[2] - s * en[2]};
+        const double d[3] = {p[0] - f[0], p[1] - f[1], p[2] - f[2]};
+        const double e = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+        if (e <= tolerance && e < best_distance) {
+            const double fr[3] = {f[0] - plane.p0[0], f[1] - plane.p0[1], f[2] - plane.p0[2]};
+            if (inside(fr, shape.edge1, shape.edge2, shape.axis_i, shape.axis_j, u, v)) {
+                best = t;
+                best_distance = e;
+            }
+        }
+    }
+    if (best != no_triangle) {
+        distance_out = best_distance;
+        return best;
+    }
+    distance_out = -1.0;
+    return excluded ? refused_for_boundary_id : no_triangle;
+}

@@ -11,3 +11,6 @@ int locate_point(const double p[3], int sample_boundary_id, double& distance_out
 // r relative to the triangle's first corner; u, v with r ~ u*edge1 + v*edge2.
 struct Triangle;
 bool point_in_triangle(const double r[3], const Triangle& triangle, double& u_out, double& v_out);
+
+// Copies what locate_point reads out of the triangle table; build_subdivision calls it.
+void prepare_locate_tables();

@@ -1,5 +1,212 @@
-// surface/octree.cpp: placeholder until the octree lands.
+// surface/octree.cpp: sorts the triangles into a fixed six-level octree whose leaves, each
+// enlarged by the mapping tolerance, list every triangle that touches them.
 #include "surface/octree.h"
-#include "platform/fatal.h"
 
-void build_subdivision() { fatal("Error: the octree is not built yet\n"); }
+#include "config/options.h"
+#include "platform/fatal.h"
+#include "surface/locate.h"
+#include "surface/surface.h"
+
+#include <algorithm>
+#include <cmath>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+
+std::vector<OctreeNode> octree_nodes;
+std::vector<int> octree_leaf_triangles;
+double cell_size[octree_depth + 1];
+double octree_origin[3];
+
+bool plane_box_overlap(const double normal[3], double offset, const double box_half[3]) {
+    double vmin[3], vmax[3];
+    for (int axis = 0; axis < 3; ++axis) {
+        if (normal[axis] > 0) {
+            vmin[axis] = -box_half[axis];
+            vmax[axis] = box_half[axis];
+        } else {
+            vmin[axis] = box_half[axis];
+            vmax[axis] = -box_half[axis];
+        }
+    }
+    if (normal[0] * vmin[0] + normal[1] * vmin[1] + normal[2] * vmin[2] + offset > 0)
+        return false;
+    return normal[0] * vmax[0] + normal[1] * vmax[1] + normal[2] * vmax[2] + offset >= 0;
+}
+
+namespace {
+
+// Along one axis the two are apart only when the intervals are strictly apart.
+inline bool apart(double p_a, double p_b, double radius) {
+    double low = p_a < p_b ? p_a : p_b;
+    double high = p_a < p_b ? p_b : p_a;
+    return low > radius || high < -radius;
+}
+
+}  // namespace
+
+// Each axis is a separate exact test and overlap needs all of them to pass, so the order
+// does not change the answer: the cheap bounding-box axes go first, because most octants
+// a triangle is tried against are rejected there.
+bool triangle_box_overlap(const double box_center[3], const double box_half[3],
+                          const double corners[3][3]) {
+    double v0[3], v1[3], v2[3];
+    for (int a = 0; a < 3; ++a) {
+        v0[a] = corners[0][a] - box_center[a];
+        v1[a] = corners[1][a] - box_center[a];
+        v2[a] = corners[2][a] - box_center[a];
+    }
+    for (int a = 0; a < 3; ++a) {
+        double low = std::min({v0[a], v1[a], v2[a]});
+        double high = std::max({v0[a], v1[a], v2[a]});
+        if (low > box_half[a] || high < -box_half[a]) return false;
+    }
+    constexpr int X = 0, Y = 1, Z = 2;
+    const double* h = box_half;
+    double e0[3], e1[3], e2[3];
+    for (int a = 0; a < 3; ++a) {
+        e0[a] = v1[a] - v0[a];
+        e1[a] = v2[a] - v1[a];
+        e2[a] = v0[a] - v2[a];
+    }
+    // The nine edge-by-box-axis directions; of the three corners two project apart, the
+    // third onto one of them, so each test projects the two that differ.
+    double fx = std::fabs(e0[X]), fy = std::fabs(e0[Y]), fz = std::fabs(e0[Z]);
+    if (apart(e0[Z] * v0[Y] - e0[Y] * v0[Z], e0[Z] * v2[Y] - e0[Y] * v2[Z], fz * h[Y] + fy * h[Z]))
+        return false;
+    if (apart(-e0[Z] * v0[X] + e0[X] * v0[Z], -e0[Z] * v2[X] + e0[X] * v2[Z],
+              fz * h[X] + fx * h[Z]))
+        return false;
+    if (apart(e0[Y] * v1[X] - e0[X] * v1[Y], e0[Y] * v2[X] - e0[X] * v2[Y], fy * h[X] + fx * h[Y]))
+        return false;
+
+    fx = std::fabs(e1[X]), fy = std::fabs(e1[Y]), fz = std::fabs(e1[Z]);
+    if (apart(e1[Z] * v0[Y] - e1[Y] * v0[Z], e1[Z] * v2[Y] - e1[Y] * v2[Z], fz * h[Y] + fy * h[Z]))
+        return false;
+    if (apart(-e1[Z] * v0[X] + e1[X] * v0[Z], -e1[Z] * v2[X] + e1[X] * v2[Z],
+              fz * h[X] + fx * h[Z]))
+        return false;
+    if (apart(e1[Y] * v0[X] - e1[X] * v0[Y], e1[Y] * v1[X] - e1[X] * v1[Y], fy * h[X] + fx * h[Y]))
+        return false;
+
+    fx = std::fabs(e2[X]), fy = std::fabs(e2[Y]), fz = std::fabs(e2[Z]);
+    if (apart(e2[Z] * v0[Y] - e2[Y] * v0[Z], e2[Z] * v1[Y] - e2[Y] * v1[Z], fz * h[Y] + fy * h[Z]))
+        return false;
+    if (apart(-e2[Z] * v0[X] + e2[X] * v0[Z], -e2[Z] * v1[X] + e2[X] * v1[Z],
+              fz * h[X] + fx * h[Z]))
+        return false;
+    if (apart(e2[Y] * v1[X] - e2[X] * v1[Y], e2[Y] * v2[X] - e2[X] * v2[Y], fy * h[X] + fx * h[Y]))
+        return false;
+
+    double normal[3] = {e0[Y] * e1[Z] - e0[Z] * e1[Y], e0[Z] * e1[X] - e0[X] * e1[Z],
+                        e0[X] * e1[Y] - e0[Y] * e1[X]};
+    double offset = -(normal[0] * v0[0] + normal[1] * v0[1] + normal[2] * v0[2]);
+    return plane_box_overlap(normal, offset, box_half);
+}
+
+void build_subdivision() {
+    double low[3] = {1e9, 1e9, 1e9}, high[3] = {-1e9, -1e9, -1e9};
+    for (const Vertex& v : vertex_table) {
+        const double p[3] = {v.x, v.y, v.z};
+        for (int a = 0; a < 3; ++a) {
+            if (p[a] < low[a]) low[a] = p[a];
+            if (p[a] > high[a]) high[a] = p[a];
+        }
+    }
+    say("minimum extent of the surface is %e %e %e\n", low[0], low[1], low[2]);
+    say("maximum extent of the surface is %e %e %e\n\n", high[0], high[1], high[2]);
+    // Only the maxima are compared: the check is for millimetre data left unscaled.
+    if (high[0] > 1.0 || high[1] > 1.0 || high[2] > 1.0)
+        say("WARNING: extent of surface is larger than 1 meter. There may be a scaling issue \n");
+
+    double edge = (high[0] - low[0]) * 1.05;
+    for (int a = 1; a < 3; ++a) edge = std::max(edge, (high[a] - low[a]) * 1.05);
+    for (int k = 0; k <= octree_depth; ++k) cell_size[k] = edge / std::pow(2.0, k);
+    for (int a = 0; a < 3; ++a) octree_origin[a] = (low[a] + high[a]) / 2 - edge / 2;
+
+    // Corner positions in triangle order: the passes read them once per node holding the
+    // triangle, so they sit together rather than behind the vertex indices.
+    const int triangle_count = static_cast<int>(triangle_table.size());
+    std::vector<double> corners(static_cast<std::size_t>(triangle_count) * 9);
+    for (int t = 0; t < triangle_count; ++t)
+        for (int k = 0; k < 3; ++k) {
+            const Vertex& v = vertex_table[triangle_table[t].vert[k]];
+            double* c = &corners[static_cast<std::size_t>(t) * 9 + k * 3];
+            c[0] = v.x;
+            c[1] = v.y;
+            c[2] = v.z;
+        }
+
+    octree_nodes.clear();
+    OctreeNode& root = octree_nodes.emplace_back();
+    root.level = 0;
+    for (int a = 0; a < 3; ++a) root.center[a] = static_cast<float>(octree_origin[a] + edge / 2);
+    // Every triangle inserted at the front: the root's list runs in descending index. Each
+    // split reverses a list once more, so after six the leaves run descending again.
+    std::vector<int> lists(static_cast<std::size_t>(triangle_count));
+    for (int t = 0; t < triangle_count; ++t) lists[t] = triangle_count - 1 - t;
+    root.list_begin = 0;
+    root.list_count = triangle_count;
+
+    std::vector<int> queue{octree_root}, next_queue;
+    std::vector<int> next_lists;
+    std::vector<int> bucket[8];
+    for (int r = 1; r <= octree_depth; ++r) {
+        const double half = cell_size[r] / 2 + 1.1 * settings.tolerance;
+        const double box_half[3] = {half, half, half};
+        const double offset = cell_size[r] / 2;
+        std::int64_t node_count = 0, assignment_count = 0;
+        next_queue.clear();
+        next_lists.clear();
+        // The queue holds the nodes most recently created first.
+        for (auto it = queue.rbegin(); it != queue.rend(); ++it) {
+            const int parent = *it;
+            double octant_center[8][3];
+            for (int i = 0; i < 8; ++i) {
+                for (int a = 0; a < 3; ++a) {
+                    double c = octree_nodes[parent].center[a];
+                    octant_center[i][a] = (i >> a & 1) ? c + offset : c - offset;
+                }
+                bucket[i].clear();
+            }
+            const OctreeNode& node = octree_nodes[parent];
+            for (int n = 0; n < node.list_count; ++n) {
+                int t = lists[node.list_begin + n];
+                double tri[3][3];
+                std::memcpy(tri, &corners[static_cast<std::size_t>(t) * 9], sizeof tri);
+                for (int i = 0; i < 8; ++i)
+                    if (triangle_box_overlap(octant_center[i], box_half, tri)) bucket[i].push_back(t);
+            }
+            for (int i = 0; i < 8; ++i) {
+                if (bucket[i].empty()) continue;
+                // A tolerance as large as the surface puts every triangle into every leaf.
+                if (next_lists.size() + bucket[i].size() > static_cast<std::size_t>(INT_MAX))
+                    fatal("ERROR: the subdivision needs more than %d triangle entries at level "
+                          "%d; the tolerance %e may be too large for this surface\n",
+                          INT_MAX, r, settings.tolerance);
+                int child = static_cast<int>(octree_nodes.size());
+                OctreeNode& created = octree_nodes.emplace_back();
+                created.level = r;
+                for (int a = 0; a < 3; ++a) created.center[a] = static_cast<float>(octant_center[i][a]);
+                // Front insertion: the child's list is the parent's order reversed.
+                created.list_begin = static_cast<int>(next_lists.size());
+                created.list_count = static_cast<int>(bucket[i].size());
+                next_lists.insert(next_lists.end(), bucket[i].rbegin(), bucket[i].rend());
+                octree_nodes[parent].child[i] = child;
+                next_queue.push_back(child);
+                ++node_count;
+                assignment_count += static_cast<std::int64_t>(bucket[i].size());
+            }
+            // A split node keeps only its children.
+            octree_nodes[parent].list_begin = 0;
+            octree_nodes[parent].list_count = 0;
+        }
+        lists.swap(next_lists);
+        queue.swap(next_queue);
+        say("level = %i, num_active=%lld, num_triangles = %lld\n", r,
+            static_cast<long long>(node_count), static_cast<long long>(assignment_count));
+    }
+    octree_leaf_triangles.swap(lists);
+    octree_leaf_triangles.shrink_to_fit();
+    prepare_locate_tables();
+}

@@ -1,0 +1,211 @@
+#include "surface/locate.h"
+
+#include "surface_test_support.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <random>
+#include <string>
+
+namespace {
+
+// The unit right triangle (0,0,0) (1,0,0) (0,1,0) of boundary 4, with loose vertices that
+// make a cube of edge 2.1 around it, tolerance 0.01.
+void unit_triangle(int boundary_id = 4) {
+    use_identity_frame();
+    settings.tolerance = 0.01;
+    read_surface_text("4 5 1\n0 0 0 0\n1 1 0 0\n2 0 1 0\n3 -1 -1 -1\n4 1 1 1\n0 1 2 " +
+                      std::to_string(boundary_id) + "\n");
+    build_subdivision();
+}
+
+int locate(double x, double y, double z, double& distance, int boundary_id = 4) {
+    const double p[3] = {x, y, z};
+    return locate_point(p, boundary_id, distance);
+}
+
+}  // namespace
+
+TEST(LocatePoint, OnThePlaneAndAtExactlyTheTolerance) {
+    unit_triangle();
+    double distance = 7;
+    EXPECT_EQ(locate(0.2, 0.2, 0, distance), 0);
+    EXPECT_EQ(distance, 0.0);
+    EXPECT_EQ(locate(0.2, 0.2, 0.01, distance), 0);
+    EXPECT_EQ(distance, 0.01);
+    EXPECT_EQ(locate(0.2, 0.2, -0.01, distance), 0);
+    EXPECT_EQ(locate(0.2, 0.2, 0.0100001, distance), no_triangle);
+    EXPECT_EQ(distance, -1.0);  // searched the leaf and found nothing
+}
+
+TEST(LocatePoint, MissingOctantLeavesTheDistanceAlone) {
+    unit_triangle();
+    double distance = 7;
+    EXPECT_EQ(locate(-0.9, -0.9, 0.9, distance), no_triangle);
+    EXPECT_EQ(distance, 7.0);
+}
+
+TEST(LocatePoint, JustOutsideAnEdgeFallsBackToTheFootOnIt) {
+    unit_triangle();
+    double distance = 0;
+    // Projection (0.5, -0.005) is outside edge 0; the foot (0.5, 0, 0) is 0.005831 away.
+    EXPECT_EQ(locate(0.5, -0.005, 0.003, distance), 0);
+    EXPECT_DOUBLE_EQ(distance, std::sqrt(0.005 * 0.005 + 0.003 * 0.003));
+    // Outside the long edge 1 by 0.007 along its normal.
+    const double out = 0.007 / std::sqrt(2.0);
+    EXPECT_EQ(locate(0.5 + out, 0.5 + out, 0, distance), 0);
+    EXPECT_NEAR(distance, 0.007, 1e-15);
+    EXPECT_EQ(locate(0.5, -0.011, 0, distance), no_triangle);
+}
+
+TEST(LocatePoint, BeyondACornerOnlyTheChosenEdgeCounts) {
+    unit_triangle();
+    double distance = 0;
+    // Beyond corner (1,0,0), 0.0057 from it: v < 0 picks edge 0, whose foot (1.004, 0, 0)
+    // lies past the edge's end, so the sample is not taken although within tolerance.
+    EXPECT_EQ(locate(1.004, -0.004, 0, distance), no_triangle);
+
+    // At an obtuse corner the foot on the chosen edge can stay on it: corners (0,0,0),
+    // (1,0,0), (2,1,0); (1, -0.003) is outside edges 0 and 1, v < 0 picks edge 0, and the
+    // foot is the corner (1, 0, 0) itself.
+    use_identity_frame();
+    settings.tolerance = 0.01;
+    read_surface_text("4 5 1\n0 0 0 0\n1 1 0 0\n2 2 1 0\n3 -1 -1 -1\n4 3 3 1\n0 1 2 4\n");
+    build_subdivision();
+    EXPECT_EQ(locate(1.0, -0.003, 0, distance), 0);
+    EXPECT_DOUBLE_EQ(distance, 0.003);
+}
+
+TEST(LocatePoint, TieGoesToHigherIndex) {
+    use_identity_frame();
+    settings.tolerance = 0.01;
+    // The unit square split along its diagonal into triangles 0 and 1, and triangle 2 a copy
+    // of triangle 0.
+    read_surface_text("5 6 3\n0 0 0 0\n1 1 0 0\n2 1 1 0\n3 0 1 0\n4 -1 -1 -1\n5 2 2 1\n"
+                      "0 1 2 1\n0 2 3 1\n0 1 2 1\n");
+    build_subdivision();
+    double distance = 0;
+    EXPECT_EQ(locate(0.5, 0.5, 0.005, distance, 1), 2);  // on the diagonal, above all three
+    EXPECT_EQ(distance, 0.005);
+    EXPECT_EQ(locate(0.3, 0.6, 0.005, distance, 1), 1);  // only triangle 1 below
+    EXPECT_EQ(locate(0.6, 0.3, 0.0, distance, 1), 2);
+}
+
+TEST(LocatePoint, BoundaryIdRules) {
+    unit_triangle(4);
+    double distance = 0;
+    settings.enforce_boundID_match = 1;
+    EXPECT_EQ(locate(0.2, 0.2, 0, distance, 3), refused_for_boundary_id);
+    EXPECT_EQ(distance, -1.0);
+    EXPECT_EQ(locate(0.2, 0.2, 0, distance, 4), 0);
+    // Refused for its boundary, but also too far: the refusal is still what is reported.
+    EXPECT_EQ(locate(0.2, 0.2, 0.02, distance, 3), refused_for_boundary_id);
+    EXPECT_EQ(locate(0.2, 0.2, 0.02, distance, 4), no_triangle);
+
+    // Rule 2: piston samples (boundary 1) only on piston triangles; others anywhere.
+    unit_triangle(2);
+    settings.enforce_boundID_match = 2;
+    EXPECT_EQ(locate(0.2, 0.2, 0, distance, 1), refused_for_boundary_id);
+    EXPECT_EQ(locate(0.2, 0.2, 0, distance, 3), 0);
+    unit_triangle(1);
+    settings.enforce_boundID_match = 2;
+    EXPECT_EQ(locate(0.2, 0.2, 0, distance, 2), 0);
+    EXPECT_EQ(locate(0.2, 0.2, 0, distance, 1), 0);
+
+    settings.enforce_boundID_match = 0;
+    EXPECT_EQ(locate(0.2, 0.2, 0, distance, 9), 0);
+}
+
+TEST(LocatePoint, TriangleWithAZeroLengthEdgeTakesNoSample) {
+    use_identity_frame();
+    settings.tolerance = 0.01;
+    // Triangle 1 has corners 1 and 3 at the same place, and lies over triangle 0.
+    read_surface_text("4 5 2\n0 0 0 0\n1 1 0 0\n2 0 1 0\n3 1 0 0\n4 1 1 1\n0 1 2 1\n0 1 3 1\n");
+    build_subdivision();
+    double distance = 0;
+    EXPECT_EQ(locate(0.5, 0.0, 0.0, distance, 1), 0);
+    EXPECT_EQ(locate(0.5, -0.001, 0.0, distance, 1), 0);
+}
+
+TEST(PointInTriangle, SolvesInThePlaneOfTheDominantAxes) {
+    use_identity_frame();
+    // A triangle in the plane x = 2: the solve drops x.
+    read_surface_text("2 3 1\n0 2 0 0\n1 2 4 0\n2 2 0 2\n0 1 2 1\n");
+    double u = 0, v = 0;
+    const double r[3] = {0, 1, 0.5};  // 0.25 edge1 + 0.25 edge2
+    EXPECT_TRUE(point_in_triangle(r, triangle_table[0], u, v));
+    EXPECT_DOUBLE_EQ(u, 0.25);
+    EXPECT_DOUBLE_EQ(v, 0.25);
+    const double corner[3] = {0, 4, 0};  // u = 1, v = 0: on the edge allowance
+    EXPECT_TRUE(point_in_triangle(corner, triangle_table[0], u, v));
+    const double outside[3] = {0, 3, 1.5};  // u + v = 1.5
+    EXPECT_FALSE(point_in_triangle(outside, triangle_table[0], u, v));
+    EXPECT_DOUBLE_EQ(u + v, 1.5);
+}
+
+// Every triangle within tolerance of a sample is in its leaf: searching the whole surface
+// the same way gives the same answer.
+TEST(LocatePoint, LeafSearchAgreesWithTheWholeSurface) {
+    use_identity_frame();
+    settings.tolerance = 0.004;
+    std::mt19937 random(12345);
+    std::uniform_real_distribution<double> unit(0, 1);
+    // A wavy sheet of 2 * 20 * 20 triangles over the unit square.
+    const int n = 20;
+    std::string text = std::to_string((n + 1) * (n + 1) - 1) + " " +
+                       std::to_string((n + 1) * (n + 1)) + " " + std::to_string(2 * n * n) + "\n";
+    for (int j = 0; j <= n; ++j)
+        for (int i = 0; i <= n; ++i) {
+            double x = double(i) / n, y = double(j) / n;
+            char line[128];
+            std::snprintf(line, sizeof line, "%d %.17g %.17g %.17g\n", j * (n + 1) + i, x, y,
+                          0.05 * std::sin(6 * x) * std::cos(5 * y));
+            text += line;
+        }
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            int a = j * (n + 1) + i, b = a + 1, c = a + n + 1, d = c + 1;
+            text += std::to_string(a) + " " + std::to_string(b) + " " + std::to_string(d) + " 1\n";
+            text += std::to_string(a) + " " + std::to_string(d) + " " + std::to_string(c) + " 1\n";
+        }
+    read_surface_text(text);
+    build_subdivision();
+
+    int found = 0;
+    for (int s = 0; s < 3000; ++s) {
+        const Triangle& near = triangle_table[random() % triangle_table.size()];
+        double p[3];
+        for (int a = 0; a < 3; ++a) p[a] = near.centroid[a] + 0.06 * (unit(random) - 0.5);
+        p[2] = near.centroid[2] + 0.012 * (unit(random) - 0.5);
+        double leaf_distance = -5;
+        int leaf_result = locate_point(p, 1, leaf_distance);
+
+        int best = no_triangle;
+        double best_distance = 1e9;
+        for (int t = static_cast<int>(triangle_table.size()) - 1; t >= 0; --t) {
+            const Triangle& tri = triangle_table[t];
+            const Vertex& p0 = vertex_table[tri.vert[0]];
+            double r[3] = {p[0] - p0.x, p[1] - p0.y, p[2] - p0.z};
+            double h = r[0] * tri.normal[0] + r[1] * tri.normal[1] + r[2] * tri.normal[2];
+            if (std::fabs(h) > settings.tolerance || std::fabs(h) >= best_distance) continue;
+            double q[3] = {r[0] - h * tri.normal[0], r[1] - h * tri.normal[1],
+                           r[2] - h * tri.normal[2]};
+            double u, v;
+            if (point_in_triangle(q, tri, u, v)) {
+                best = t;
+                best_distance = std::fabs(h);
+            }
+        }
+        // Only the plane-and-inside answers are compared; the edge fallback may add others.
+        if (best != no_triangle && leaf_result != best) {
+            EXPECT_LE(leaf_distance, best_distance) << s;
+        } else if (best != no_triangle) {
+            EXPECT_EQ(leaf_distance, best_distance);
+            ++found;
+        }
+        if (best != no_triangle) {
+            EXPECT_GE(leaf_result, 0) << s;
+        }
+    }
+    EXPECT_GT(found, 1000);
+}

@@ -1,0 +1,154 @@
+#include "surface/octree.h"
+
+#include "platform/fatal.h"
+#include "surface_test_support.h"
+
+#include <algorithm>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+
+std::string build_and_capture() {
+    testing::internal::CaptureStdout();
+    build_subdivision();
+    flush_say();
+    return testing::internal::GetCapturedStdout();
+}
+
+}  // namespace
+
+TEST(BuildSubdivision, ExtentLinesAndTheCubeAroundTheSurface) {
+    use_identity_frame();
+    // Between -0.2 and 0.3 on every axis: L = 0.5 * 1.05, the root spans -0.2125..0.3125
+    // and leaf 62 of each axis spans 0.2961..0.3043, holding the whole small triangle, so
+    // every level has one node with one triangle.
+    read_surface_text("3 4 1\n0 -0.2 -0.2 -0.2\n1 0.3 0.3 0.3\n2 0.299 0.3 0.3\n"
+                      "3 0.3 0.299 0.3\n1 2 3 1\n");
+    std::string out = build_and_capture();
+    EXPECT_EQ(out,
+              "minimum extent of the surface is -2.000000e-001 -2.000000e-001 -2.000000e-001\n"
+              "maximum extent of the surface is 3.000000e-001 3.000000e-001 3.000000e-001\n\n"
+              "level = 1, num_active=1, num_triangles = 1\n"
+              "level = 2, num_active=1, num_triangles = 1\n"
+              "level = 3, num_active=1, num_triangles = 1\n"
+              "level = 4, num_active=1, num_triangles = 1\n"
+              "level = 5, num_active=1, num_triangles = 1\n"
+              "level = 6, num_active=1, num_triangles = 1\n");
+    EXPECT_DOUBLE_EQ(cell_size[0], 0.5 * 1.05);
+    EXPECT_DOUBLE_EQ(cell_size[6], 0.525 / 64);
+    EXPECT_DOUBLE_EQ(octree_origin[0], 0.05 - 0.2625);
+    EXPECT_EQ(octree_nodes[octree_root].center[0], 0.05f);
+    const double inside[3] = {0.2995, 0.2999, 0.3};
+    EXPECT_EQ(octree_nodes[leaf_of(inside)].level, 6);
+}
+
+TEST(BuildSubdivision, ScalingWarningLooksAtTheMaximaOnly) {
+    use_identity_frame();
+    read_surface_text("2 3 1\n0 0 0 0\n1 1.5 0 0\n2 0 1 0\n0 1 2 1\n");
+    std::string out = build_and_capture();
+    EXPECT_THAT(out, testing::HasSubstr(
+                         "maximum extent of the surface is 1.500000e+000 1.000000e+000 "
+                         "0.000000e+000\n\nWARNING: extent of surface is larger than 1 meter. "
+                         "There may be a scaling issue \nlevel = 1,"));
+
+    // Far larger, but all negative: no warning.
+    read_surface_text("2 3 1\n0 -500 -500 -500\n1 -1 -500 -1\n2 -500 -1 -1\n0 1 2 1\n");
+    out = build_and_capture();
+    EXPECT_THAT(out, testing::Not(testing::HasSubstr("WARNING")));
+}
+
+TEST(BuildSubdivision, SixLevelLinesEvenWithoutTriangles) {
+    use_identity_frame();
+    read_surface_text("1 2 0\n0 0 0 0\n1 1 1 1\n");
+    std::string out = build_and_capture();
+    std::string levels;
+    for (int r = 1; r <= 6; ++r)
+        levels += "level = " + std::to_string(r) + ", num_active=0, num_triangles = 0\n";
+    EXPECT_THAT(out, testing::EndsWith(levels));
+    const double p[3] = {0.5, 0.5, 0.5};
+    EXPECT_EQ(leaf_of(p), no_node);
+}
+
+TEST(BuildSubdivision, TriangleInTheSeparatingPlaneGoesToBothSides) {
+    use_identity_frame();
+    settings.tolerance = 0;
+    // The loose corner vertices centre the root on the origin; triangle 0 lies in x = 0.
+    read_surface_text("4 5 1\n0 0 0.1 0.1\n1 0 0.9 0.1\n2 0 0.1 0.9\n3 -1 -1 -1\n4 1 1 1\n"
+                      "0 1 2 1\n");
+    std::string out = build_and_capture();
+    const OctreeNode& root = octree_nodes[octree_root];
+    EXPECT_EQ(root.center[0], 0.0f);
+    EXPECT_NE(root.child[6], no_node);  // -x, +y, +z
+    EXPECT_NE(root.child[7], no_node);  // +x, +y, +z
+    EXPECT_THAT(out, testing::HasSubstr("level = 1, num_active=2, num_triangles = 2\n"));
+    const double minus_side[3] = {0, 0.3, 0.3};  // on the plane: the minus side
+    const double plus_side[3] = {1e-9, 0.3, 0.3};
+    ASSERT_NE(leaf_of(minus_side), no_node);
+    ASSERT_NE(leaf_of(plus_side), no_node);
+    EXPECT_NE(leaf_of(minus_side), leaf_of(plus_side));
+    EXPECT_THAT(leaf_list(leaf_of(minus_side)), testing::ElementsAre(0));
+    EXPECT_THAT(leaf_list(leaf_of(plus_side)), testing::ElementsAre(0));
+}
+
+TEST(BuildSubdivision, ToleranceEnlargesTheLeavesAndListsRunDescending) {
+    use_identity_frame();
+    // A fan of 6 triangles around (0.5, 0.5, 0) in z = 0, in a unit cube.
+    std::string text = "7 8 6\n0 0.5 0.5 0\n1 1 0.5 0\n2 0.75 0.93 0\n3 0.25 0.93 0\n4 0 0.5 0\n"
+                       "5 0.25 0.07 0\n6 0.75 0.07 0\n7 0 0 1\n";
+    for (int k = 0; k < 6; ++k)
+        text += "0 " + std::to_string(1 + k) + " " + std::to_string(1 + (k + 1) % 6) + " 1\n";
+    read_surface_text(text);
+    // Single-precision centres leave seams of rounding size between the cubes the descent
+    // picks and the boxes tested; the margin of any real tolerance covers them.
+    settings.tolerance = 1e-6;
+    build_and_capture();
+    std::size_t plain_entries = octree_leaf_triangles.size();
+    for (const OctreeNode& n : octree_nodes) {
+        if (n.level < octree_depth) {
+            EXPECT_EQ(n.list_count, 0);
+            continue;
+        }
+        std::vector<int> list = leaf_list(static_cast<int>(&n - octree_nodes.data()));
+        EXPECT_TRUE(std::is_sorted(list.rbegin(), list.rend())) << testing::PrintToString(list);
+        EXPECT_EQ(std::adjacent_find(list.begin(), list.end()), list.end());
+    }
+    // All six meet at the fan centre.
+    const double centre[3] = {0.5, 0.5, 0};
+    EXPECT_THAT(leaf_list(leaf_of(centre)), testing::ElementsAre(5, 4, 3, 2, 1, 0));
+
+    // A point 0.05 above the plane lies in a leaf no triangle's own cube touches (leaf
+    // edge 1.05 / 64 = 0.0164); a tolerance of 0.05 brings the triangles below into it.
+    const double above[3] = {0.6, 0.55, 0.05};
+    EXPECT_EQ(leaf_of(above), no_node);
+    settings.tolerance = 0.05;
+    build_and_capture();
+    ASSERT_NE(leaf_of(above), no_node);
+    EXPECT_THAT(leaf_list(leaf_of(above)), testing::Contains(0));
+    EXPECT_GT(octree_leaf_triangles.size(), 4 * plain_entries);
+}
+
+TEST(TriangleBoxOverlap, EachKindOfAxisSeparatesAndTouchingOverlaps) {
+    const double centre[3] = {0, 0, 0}, half[3] = {1, 1, 1};
+    // Box axis: in the face plane x = 1 touches, just beyond does not.
+    const double on_face[3][3] = {{1, -3, -3}, {1, 3, -3}, {1, 0, 3}};
+    const double past_face[3][3] = {{1.0000001, -3, -3}, {1.0000001, 3, -3}, {1.0000001, 0, 3}};
+    EXPECT_TRUE(triangle_box_overlap(centre, half, on_face));
+    EXPECT_FALSE(triangle_box_overlap(centre, half, past_face));
+    // Edge axis: x + y >= 2 meets the box edge at (1, 1); x + y >= 3 clears it, though its
+    // bounding box and plane both cut the box.
+    const double edge_touch[3][3] = {{2, 0, 0}, {0, 2, 0}, {2, 2, 0}};
+    const double edge_apart[3][3] = {{3, 0, 0}, {0, 3, 0}, {3, 3, 0}};
+    EXPECT_TRUE(triangle_box_overlap(centre, half, edge_touch));
+    EXPECT_FALSE(triangle_box_overlap(centre, half, edge_apart));
+    // Plane: x + y + z = 3 touches the corner (1, 1, 1); = 3.5 passes it by, though every
+    // other axis overlaps.
+    const double plane_touch[3][3] = {{3, 0, 0}, {0, 3, 0}, {0, 0, 3}};
+    const double plane_apart[3][3] = {{3.5, 0, 0}, {0, 3.5, 0}, {0, 0, 3.5}};
+    EXPECT_TRUE(triangle_box_overlap(centre, half, plane_touch));
+    EXPECT_FALSE(triangle_box_overlap(centre, half, plane_apart));
+    const double normal[3] = {-1, -1, -1};
+    EXPECT_TRUE(plane_box_overlap(normal, 3, half));
+    EXPECT_FALSE(plane_box_overlap(normal, 3.5, half));
+}
