@@ -138,8 +138,13 @@ void finish_vertices() {
     int triangle_count = static_cast<int>(triangle_table.size());
     int vertex_count = static_cast<int>(vertex_table.size());
     // A vertex is initialized when any triangle using it is: it then has that triangle's
-    // data and angle, so its averages are defined whatever its other triangles hold.
+    // data and angle, so its averages are defined whatever its other triangles hold. Its
+    // times then come from those triangles alone; an uninitialized neighbour's time, over
+    // the initialized angles only, would make its total longer than the window.
     for (Vertex& vertex : vertex_table) vertex.initialized = 0;
+    for (const Triangle& tri : triangle_table)
+        if (tri.time_with_hits > 0)
+            for (int j = 0; j < 3; ++j) vertex_table[tri.vert[j]].initialized = 1;
     for (int t = 0; t < triangle_count; ++t) {
         const Triangle& tri = triangle_table[t];
         for (int j = 0; j < 3; ++j) vertex_table[tri.vert[j]].reach = 100;
@@ -149,10 +154,9 @@ void finish_vertices() {
             Vertex& vertex = vertex_table[tri.vert[j]];
             double w = tri.corner_angle[j];
             if (!has_data) {
-                vertex.time_without_hits += w * tri.time_without_hits;
+                if (!vertex.initialized) vertex.time_without_hits += w * tri.time_without_hits;
                 continue;
             }
-            vertex.initialized = 1;
             vertex.time_with_hits += w * tri.time_with_hits;
             vertex.time_without_hits += w * tri.time_without_hits;
             vertex.angle_sum += w;

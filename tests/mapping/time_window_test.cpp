@@ -170,10 +170,11 @@ TEST_F(TimeWindow, VertexWithAnyInitializedTriangleIsInitialized) {
     EXPECT_EQ(vertex_table[3].initialized, 0);
     EXPECT_DOUBLE_EQ(vertex_table[1].fluid_temp, 300.0);
     EXPECT_DOUBLE_EQ(vertex_table[1].angle_sum, M_PI / 4);
-    // Its time without hits takes in the uninitialized triangle's angle too, over the
-    // angles of the initialized ones: (pi/4 * 1) / (pi/4).
+    // Its times are those of triangle 0 alone: the whole window, not the window plus
+    // triangle 1's time without data.
     EXPECT_DOUBLE_EQ(vertex_table[1].time_with_hits, 1.0);
-    EXPECT_DOUBLE_EQ(vertex_table[1].time_without_hits, 1.0);
+    EXPECT_DOUBLE_EQ(vertex_table[1].time_without_hits, 0.0);
+    EXPECT_DOUBLE_EQ(vertex_table[3].time_without_hits, 1.0);
 }
 
 TEST_F(TimeWindow, NanAndNonPositiveAveragesCountAsNoData) {
