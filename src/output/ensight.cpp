@@ -58,7 +58,7 @@ void write_ensight_case(const std::vector<EnsightVariable>& table) {
     for (const EnsightVariable& entry : table)
         out_format(file, "scalar per node:\t%s\t%s\n", entry.description.c_str(),
                    entry.file_name.c_str());
-    close_result_file(file);
+    close_out_file(file);
 }
 
 namespace {
@@ -86,7 +86,7 @@ void write_ascii_geometry() {
             out_format(file, "%8d%8d%8d\n", t.vert[0] + 1, t.vert[1] + 1, t.vert[2] + 1);
         }
     }
-    close_result_file(file);
+    close_out_file(file);
 }
 
 // Binary mode: these files have always ended their lines with a bare line feed.
@@ -99,7 +99,7 @@ void write_ascii_variable(int position, const EnsightVariable& entry) {
         out_format(file, "% 2.5e", vertex_variable(v, position));
         if ((v + 1) % 6 == 0) out_text(file, "\n");
     }
-    close_result_file(file);
+    close_out_file(file);
 }
 
 }  // namespace

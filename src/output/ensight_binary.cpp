@@ -324,7 +324,7 @@ void write_ensight_binary_geometry(bool scrambled, unsigned seed) {
             for (int k = 0; k < 3; ++k) out_int32(file, t.vert[k] + 1);
         }
     }
-    close_result_file(file);
+    close_out_file(file);
 }
 
 void write_ensight_binary_variable(int position, const std::string& description,
@@ -334,7 +334,7 @@ void write_ensight_binary_variable(int position, const std::string& description,
     out_name_record(file, description, ' ');
     int n = static_cast<int>(vertex_table.size());
     for (int v = 0; v < n; ++v) out_float32(file, vertex_variable(v, position));
-    close_result_file(file);
+    close_out_file(file);
 }
 
 int write_ensight_binary(bool scrambled, unsigned seed) {

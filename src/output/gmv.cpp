@@ -52,6 +52,6 @@ int write_gmv() {
     }
     out_text(file, "endvars\n");
     out_text(file, "endgmv\n");
-    close_result_file(file);
+    close_out_file(file);
     return 0;
 }

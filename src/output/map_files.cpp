@@ -132,7 +132,7 @@ int write_triangle_map(const std::string& file_name, const std::string& time_uni
         add_to_run(run, t);
     }
     if (abaqus) write_run(file, run);
-    close_result_file(file);
+    close_out_file(file);
 
     if (dedicated == 0)
         say("Of %d triangeles, printed results for %d initialized triangles\n", triangle_count,
@@ -166,6 +166,6 @@ int write_vertex_map(const std::string& file_name, const std::string& time_unit,
         // 3.141592654, not the library's pi: existing maps were written with it.
         out_format(file, " %.2f %d\n", vert.angle_sum * 180.0 / pi_for_angles, vert.boundary_id);
     }
-    close_result_file(file);
+    close_out_file(file);
     return 0;
 }

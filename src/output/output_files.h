@@ -1,9 +1,7 @@
-// output/output_files.h: what the writers share: closing a result file so that a failed
-// write stops the run, the little-endian items of the binary viewer files, the vertex
-// values of the viewer files and the triangles sorted into parts.
+// output/output_files.h: what the writers share: the little-endian items of the binary
+// viewer files, the vertex values of the viewer files and the triangles sorted into parts.
 #pragma once
 
-#include "platform/fatal.h"
 #include "platform/io.h"
 #include "surface/surface.h"
 
@@ -11,12 +9,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-// A full disk must not look like success.
-inline void close_result_file(OutFile& file) {
-    std::string name = file.name;
-    if (!try_close_out_file(file)) fatal("ERROR: could not write %s\n", name.c_str());
-}
 
 // Binary files hold 4-byte little-endian items, whatever this machine's byte order.
 inline void out_int32(OutFile& file, std::int32_t value) {

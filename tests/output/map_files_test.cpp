@@ -206,6 +206,13 @@ TEST_F(MapFiles, MapFileThatCannotBeCreatedStopsNamingIt) {
             write_vertex_map("no_such_dir/htc_vertex.map", "s", 0, 0);
         },
         testing::ExitedWithCode(1), "could not create map file no_such_dir/htc_vertex.map");
+    // A full disk must not look like success.
+    EXPECT_EXIT(
+        {
+            dup2(2, 1);
+            write_triangle_map("/dev/full", "s", 0, 0);
+        },
+        testing::ExitedWithCode(1), "could not write file /dev/full");
 }
 
 }  // namespace
