@@ -111,6 +111,7 @@ bool next_input_line(LineReader& in, InputLine& line) {
         if (text.find_first_not_of(blank_separators) == std::string_view::npos) continue;
         line.text = text;
         line.has_line_end = has_end;
+        line.comment_cut = cut >= 0;
         return true;
     }
     line = InputLine{};

@@ -68,6 +68,7 @@ void read_options_file(const std::string& surface_file_name);
 struct InputLine {
     std::string_view text;      // without the line end
     bool has_line_end = false;  // the line as read still ends in one (the cut did not remove it)
+    bool comment_cut = false;   // an inline comment was cut off (and the line end with it)
 };
 
 // Reads the next line that counts; false at end of file.
