@@ -9,7 +9,9 @@
 #include "platform/fatal.h"
 #include "platform/numbers.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstring>
 
 MapSettings settings;
 OperationOrder operation_order;
@@ -94,8 +96,11 @@ double degrees_to_radians(double degrees) { return degrees * pi_for_angles / 180
 }  // namespace
 
 int comment_start(std::string_view text) {
-    std::size_t at = text.find_first_of("!#");
-    return at == std::string_view::npos ? -1 : static_cast<int>(at);
+    // Two memchr scans beat find_first_of, which calls memchr once per character.
+    const void* bang = std::memchr(text.data(), '!', text.size());
+    const void* hash = std::memchr(text.data(), '#', text.size());
+    const char* first = static_cast<const char*>(!bang ? hash : !hash ? bang : std::min(bang, hash));
+    return first ? static_cast<int>(first - text.data()) : -1;
 }
 
 bool next_input_line(LineReader& in, InputLine& line) {
@@ -108,7 +113,8 @@ bool next_input_line(LineReader& in, InputLine& line) {
             has_end = false;
         }
         // A comment line is one whose first word starts the comment: nothing is left of it.
-        if (text.find_first_not_of(blank_separators) == std::string_view::npos) continue;
+        std::string_view rest = text, word;
+        if (!next_word(rest, word)) continue;
         line.text = text;
         line.has_line_end = has_end;
         line.comment_cut = cut >= 0;
