@@ -1,36 +1,45 @@
 // surface/locate.cpp: which triangle a sample lies on, searched in the sample's octree leaf.
 //
-// This runs once per sample and step, so the triangles are copied once into two compact
-// tables: what the plane-distance test needs (one cache line per triangle), and what only
-// the few triangles that pass it need.
+// This runs once per sample and step. A leaf of a fine surface holds a few hundred
+// triangles, nearly all within the tolerance of the sample's plane, so the leaf is first
+// swept through a copy of its list that holds, in list order, each triangle's bounding
+// sphere: only triangles whose sphere the sample reaches are looked up in the compact
+// per-triangle table. A triangle can only be accepted at a point of itself within the
+// tolerance of the sample, so the sweep drops none that could be; the best is the nearest
+// accepted one, the first in list order among equals, whatever else the list holds.
 #include "surface/locate.h"
 
 #include "config/options.h"
 #include "surface/octree.h"
 #include "surface/surface.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 #include <vector>
 
 namespace {
 
-struct alignas(64) PlaneRecord {
+// What the search reads of one triangle, 256 bytes in four whole cache lines.
+struct alignas(64) LocateTriangle {
     double p0[3];
     double normal[3];
-    int boundary_id;
-    int takes_samples;  // 0 for a triangle with an edge of length 0 or no area
-};
-
-struct ShapeRecord {
     double edge1[3], edge2[3];
     double edge_normal[3][3];
     double corner[3][3];  // P0, P1, P2, for the foot on an edge
     int axis_i, axis_j;   // the plane point_in_triangle solves in
 };
 
-std::vector<PlaneRecord> plane_records;
-std::vector<ShapeRecord> shape_records;
+// One entry of a leaf list.
+struct LeafEntry {
+    double center[3];
+    double reach;  // radius and rounding margin, without the tolerance; NaN takes no sample
+    int triangle;
+    int boundary_id;
+};
+
+std::vector<LocateTriangle> locate_triangles;
+std::vector<LeafEntry> leaf_entries;  // parallel to octree_leaf_triangles
 
 // The two axes of the plane the triangle is solved in: drop the dominant axis of the
 // normal, then order the other two so that |edge1[i]| >= |edge1[j]|.
@@ -69,35 +78,54 @@ bool point_in_triangle(const double r[3], const Triangle& triangle, double& u_ou
 
 void prepare_locate_tables() {
     const std::size_t count = triangle_table.size();
-    plane_records.assign(count, PlaneRecord{});
-    shape_records.assign(count, ShapeRecord{});
+    locate_triangles.assign(count, LocateTriangle{});
+    std::vector<double> reach(count), center(3 * count);
     for (std::size_t t = 0; t < count; ++t) {
         const Triangle& source = triangle_table[t];
-        PlaneRecord& plane = plane_records[t];
-        ShapeRecord& shape = shape_records[t];
+        LocateTriangle& target = locate_triangles[t];
         for (int k = 0; k < 3; ++k) {
             const Vertex& v = vertex_table[source.vert[k]];
-            shape.corner[k][0] = v.x;
-            shape.corner[k][1] = v.y;
-            shape.corner[k][2] = v.z;
+            target.corner[k][0] = v.x;
+            target.corner[k][1] = v.y;
+            target.corner[k][2] = v.z;
         }
+        double largest = 0;
         for (int a = 0; a < 3; ++a) {
-            plane.p0[a] = shape.corner[0][a];
-            plane.normal[a] = source.normal[a];
-            shape.edge1[a] = source.edge1[a];
-            shape.edge2[a] = source.edge2[a];
-            for (int k = 0; k < 3; ++k) shape.edge_normal[k][a] = source.edge_normal[k][a];
+            target.p0[a] = target.corner[0][a];
+            target.normal[a] = source.normal[a];
+            target.edge1[a] = source.edge1[a];
+            target.edge2[a] = source.edge2[a];
+            for (int k = 0; k < 3; ++k) {
+                target.edge_normal[k][a] = source.edge_normal[k][a];
+                largest = std::max(largest, std::fabs(target.corner[k][a]));
+            }
         }
-        plane.boundary_id = source.boundary_id;
-        // Such a triangle has no plane: the NaN of its solve would refuse every sample, but
-        // a normal that failed to normalise is not a number to rely on.
+        solving_axes(target.edge1, target.edge2, target.axis_i, target.axis_j);
+        // No plane, no sample: the NaN of such a triangle's solve would refuse every one,
+        // but a normal that failed to normalise is not a number to rely on.
         const double* n = source.normal;
         bool has_area = n[0] * n[0] + n[1] * n[1] + n[2] * n[2] > 0.5;
-        bool has_edges = length_between(shape.corner[0], shape.corner[1]) != 0 &&
-                         length_between(shape.corner[1], shape.corner[2]) != 0 &&
-                         length_between(shape.corner[2], shape.corner[0]) != 0;
-        plane.takes_samples = has_area && has_edges;
-        solving_axes(shape.edge1, shape.edge2, shape.axis_i, shape.axis_j);
+        bool has_edges = length_between(target.corner[0], target.corner[1]) != 0 &&
+                         length_between(target.corner[1], target.corner[2]) != 0 &&
+                         length_between(target.corner[2], target.corner[0]) != 0;
+        // Every point of the triangle lies within the largest corner distance of any centre;
+        // the margin covers the solve's edge allowance and the rounding of the differences.
+        double* c = &center[3 * t];
+        double radius = 0;
+        for (int a = 0; a < 3; ++a)
+            c[a] = (target.corner[0][a] + target.corner[1][a] + target.corner[2][a]) / 3;
+        for (int k = 0; k < 3; ++k) radius = std::max(radius, length_between(c, target.corner[k]));
+        reach[t] = (has_area && has_edges) ? radius * (1 + 1e-6) + 1e-12 * (1 + largest)
+                                           : std::nan("");
+    }
+    leaf_entries.resize(octree_leaf_triangles.size());
+    for (std::size_t e = 0; e < octree_leaf_triangles.size(); ++e) {
+        const int t = octree_leaf_triangles[e];
+        LeafEntry& entry = leaf_entries[e];
+        for (int a = 0; a < 3; ++a) entry.center[a] = center[3 * t + a];
+        entry.reach = reach[t];
+        entry.triangle = t;
+        entry.boundary_id = triangle_table[t].boundary_id;
     }
 }
 
@@ -115,9 +143,10 @@ int locate_point(const double p[3], int sample_boundary_id, double& distance_out
     }
 
     const double tolerance = settings.tolerance;
+    const double tolerance_reach = tolerance * (1 + 1e-6);
     const int rule = settings.enforce_boundID_match;
-    const PlaneRecord* planes = plane_records.data();
-    const int* list = octree_leaf_triangles.data() + node->list_begin;
+    const LeafEntry* entries = leaf_entries.data() + node->list_begin;
+    const LocateTriangle* triangles = locate_triangles.data();
     int best = no_triangle;
     double best_distance = 1e9;
     bool excluded = false;
@@ -125,26 +154,30 @@ int locate_point(const double p[3], int sample_boundary_id, double& distance_out
     // the best, so of two equally near triangles the higher index wins; existing maps rely
     // on it.
     for (int n = 0; n < node->list_count; ++n) {
-        const int t = list[n];
-        const PlaneRecord& plane = planes[t];
+        const LeafEntry& entry = entries[n];
         // Rule 2: piston samples (boundary 1) land only on piston triangles; others anywhere.
-        if ((rule == 1 && plane.boundary_id != sample_boundary_id) ||
-            (rule == 2 && sample_boundary_id == 1 && plane.boundary_id != 1)) {
+        if ((rule == 1 && entry.boundary_id != sample_boundary_id) ||
+            (rule == 2 && sample_boundary_id == 1 && entry.boundary_id != 1)) {
             excluded = true;
             continue;
         }
-        if (!plane.takes_samples) continue;
-        const double r[3] = {p[0] - plane.p0[0], p[1] - plane.p0[1], p[2] - plane.p0[2]};
-        const double h = r[0] * plane.normal[0] + r[1] * plane.normal[1] + r[2] * plane.normal[2];
+        const double c[3] = {p[0] - entry.center[0], p[1] - entry.center[1],
+                             p[2] - entry.center[2]};
+        const double limit = entry.reach + tolerance_reach;
+        if (!(c[0] * c[0] + c[1] * c[1] + c[2] * c[2] <= limit * limit)) continue;
+
+        const int t = entry.triangle;
+        const LocateTriangle& tri = triangles[t];
+        const double r[3] = {p[0] - tri.p0[0], p[1] - tri.p0[1], p[2] - tri.p0[2]};
+        const double h = r[0] * tri.normal[0] + r[1] * tri.normal[1] + r[2] * tri.normal[2];
         const double a = std::fabs(h);
         if (a > tolerance || a >= best_distance) continue;
 
-        const ShapeRecord& shape = shape_records[t];
-        const double q[3] = {p[0] - h * plane.normal[0], p[1] - h * plane.normal[1],
-                             p[2] - h * plane.normal[2]};
-        const double qr[3] = {q[0] - plane.p0[0], q[1] - plane.p0[1], q[2] - plane.p0[2]};
+        const double q[3] = {p[0] - h * tri.normal[0], p[1] - h * tri.normal[1],
+                             p[2] - h * tri.normal[2]};
+        const double qr[3] = {q[0] - tri.p0[0], q[1] - tri.p0[1], q[2] - tri.p0[2]};
         double u, v;
-        if (inside(qr, shape.edge1, shape.edge2, shape.axis_i, shape.axis_j, u, v)) {
+        if (inside(qr, tri.edge1, tri.edge2, tri.axis_i, tri.axis_j, u, v)) {
             best = t;
             best_distance = a;
             continue;
@@ -152,15 +185,15 @@ int locate_point(const double p[3], int sample_boundary_id, double& distance_out
         // Only the edge on the side the solve points to is tried: beyond a corner the sample
         // counts only if its foot on that edge falls within the edge.
         const int k = u < 0 ? 2 : (v < 0 ? 0 : 1);
-        const double* en = shape.edge_normal[k];
-        const double* pk = shape.corner[k];
+        const double* en = tri.edge_normal[k];
+        const double* pk = tri.corner[k];
         const double s = (q[0] - pk[0]) * en[0] + (q[1] - pk[1]) * en[1] + (q[2] - pk[2]) * en[2];
         const double f[3] = {q[0] - s * en[0], q[1] - s * en[1], q[2] - s * en[2]};
         const double d[3] = {p[0] - f[0], p[1] - f[1], p[2] - f[2]};
         const double e = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
         if (e <= tolerance && e < best_distance) {
-            const double fr[3] = {f[0] - plane.p0[0], f[1] - plane.p0[1], f[2] - plane.p0[2]};
-            if (inside(fr, shape.edge1, shape.edge2, shape.axis_i, shape.axis_j, u, v)) {
+            const double fr[3] = {f[0] - tri.p0[0], f[1] - tri.p0[1], f[2] - tri.p0[2]};
+            if (inside(fr, tri.edge1, tri.edge2, tri.axis_i, tri.axis_j, u, v)) {
                 best = t;
                 best_distance = e;
             }
