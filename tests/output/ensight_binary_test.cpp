@@ -57,6 +57,10 @@ TEST_F(EnsightBinary, StandardFormReadableByAnyReader) {
     Bytes flux;
     flux.record("flux\0"s, ' ').f32(-2.5f).f32(-1).f32(-1);
     EXPECT_EQ(read_whole_file("ensight/quorvel.flux"), flux.data);
+    // Rounded to nearest: 0.1 is 0x3DCCCCCD (truncation would give ...CC).
+    vertex_table[0].htc = 0.1;
+    write_ensight_binary_variable(2, "htc", "quorvel.htc");
+    EXPECT_EQ(read_whole_file("ensight/quorvel.htc").substr(80, 4), "\xcd\xcc\xcc\x3d"s);
     EXPECT_NE(read_whole_file("ensight/quorvel.case").find("scalar per node:\typlus\tquorvel.yplus\r\n"),
               std::string::npos);
 }
