@@ -171,6 +171,9 @@ void classify_type(ElementBlock& block) {
         if (is_digit(count_char) && count_char >= '3') {
             block.shape = shell;
             block.nodes_per_element = block.nodes_on_line = count_char - '0';
+            // S9R5: corners, mid-sides, then a centre node. A fan through all nine would
+            // fold over itself; the eight-node fan around the mean covers the element once.
+            if (block.nodes_on_line == 9) block.nodes_per_element = 8;
         }
         return;
     }
@@ -434,6 +437,13 @@ private:
             fatal("Error: %s line %d: a GENERATE element set line needs first <= last and a step of "
                   "1 or more\n",
                   deck_.file_name.c_str(), in_.line_number);
+        // A range wider than the deck's elements is a typo, not a set: refused before it
+        // takes all memory.
+        if ((last - first) / step + 1 > static_cast<long>(deck_.elements.size()))
+            fatal("Error: %s line %d: GENERATE range %ld to %ld holds more elements than the deck's "
+                  "%d\n",
+                  deck_.file_name.c_str(), in_.line_number, first, last,
+                  static_cast<int>(deck_.elements.size()));
         for (long e = first; e <= last; e += step) elements.push_back(static_cast<int>(e));
     }
 

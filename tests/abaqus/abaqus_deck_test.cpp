@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -157,6 +158,21 @@ TEST_F(DeckTest, EightNodeShellAlternatesCornersAndMidSidesAndStri65TakesItsCorn
     EXPECT_THAT(element_number, ElementsAre(1, 1, 1, 1, 1, 1, 1, 1, 2));
     EXPECT_THAT(out, HasSubstr("There are 1 shell element S8R, with 8 nodes each\n"
                                "There are 1 shell element STRI65, with 3 nodes each\n"));
+}
+
+TEST_F(DeckTest, NineNodeShellFansOverItsEightBoundaryNodes) {
+    // S9R5: the centre node 9 is not part of the fan, which would otherwise fold over.
+    convert("*NODE\n"
+            "1, 0, 0, 0\n2, 2, 0, 0\n3, 2, 2, 0\n4, 0, 2, 0\n"
+            "5, 1, 0, 0\n6, 2, 1, 0\n7, 1, 2, 0\n8, 0, 1, 0\n9, 1, 1, 0\n"
+            "*ELEMENT, TYPE=S9R5\n"
+            "1, 1, 2, 3, 4, 5, 6, 7, 8, 9\n");
+    ASSERT_EQ(dat.at(0), "10   10   8");
+    EXPECT_EQ(dat.at(10), "10   1.000000   1.000000   0.000000");
+    std::vector<std::string> triangles;
+    for (int t = 0; t < 8; ++t) triangles.push_back(triangle(t));
+    EXPECT_THAT(triangles, ElementsAre("10 1 8 0", "10 4 8 0", "10 1 5 0", "10 5 2 0", "10 2 6 0",
+                                       "10 6 3 0", "10 3 7 0", "10 7 4 0"));
 }
 
 // A hexahedron 1..8 (bottom 1-4, top 5-8) and a tetrahedron 9..12, with S3 shells left out.
@@ -416,6 +432,37 @@ TEST_F(DeckTest, GmshTetrahedronDeckWithShellTypeAndAllFirstFaces) {
     EXPECT_EQ(element_number.at(4), 5);
     EXPECT_EQ(element_number.back(), 28);
     EXPECT_THAT(out, HasSubstr("There are 24 faces for surface INNER\n"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DeckTest, GmshSecondOrderBricksContinuedLinesAndEightNodeShells) {
+    std::string deck = tool_deck("plate20.inp");
+    replace_all(deck, "type=CPS8", "type=S8R");
+    deck += "*SURFACE, NAME=TOP, TYPE=ELEMENT\nSOLID, S2\n";
+    surfaces({"TOP"}, 1);
+    convert(deck);
+    // 4 S8R shells (8 triangles each) and 4 brick faces (4 each), all on the top z = 1.
+    auto xyz = dat_vertices(dat);
+    const int nodes = static_cast<int>(xyz.size()) - 1 - 8;
+    ASSERT_EQ(dat.at(0), std::to_string(nodes + 8) + "   " + std::to_string(nodes + 8) + "   48");
+    // The fans must tile each unit square once: the areas add up to 4 for each kind.
+    double shell_area = 0, face_area = 0;
+    for (int t = 0; t < 48; ++t) {
+        std::istringstream line(triangle(t));
+        int v[3];
+        line >> v[0] >> v[1] >> v[2];
+        for (int k : v) EXPECT_EQ(xyz.at(k).at(2), 1.0) << "triangle " << t << " is off the top";
+        const auto &a = xyz.at(v[0]), &b = xyz.at(v[1]), &c = xyz.at(v[2]);
+        double area = 0.5 * std::abs((b[0] - a[0]) * (c[1] - a[1]) - (c[0] - a[0]) * (b[1] - a[1]));
+        (t < 32 ? shell_area : face_area) += area;
+    }
+    EXPECT_NEAR(shell_area, 4.0, 1e-9);
+    EXPECT_NEAR(face_area, 4.0, 1e-9);
+    EXPECT_THAT(out, HasSubstr("There are 4 shell element S8R, with 8 nodes each\n"));
+    EXPECT_THAT(out, HasSubstr("There are 4 faces for surface TOP\n"));
 }
 
 }  // namespace
