@@ -224,6 +224,15 @@ TEST(ReadOptionsFile, AbaqusBlockAndListsBeyondTheOldLimits) {
     EXPECT_EQ(settings.num_surface, 0);
     EXPECT_EQ(settings.use_elset, 0);
 
+    // Counts below zero mean the block is absent, as zero does.
+    read_options(head + "1 read_abaqus\n-2 num_surface\n" + tail_before_groups +
+                 "-1 dedicatedboundaryoutputfiles\n0 start_time\n1 end_time\n0 startoption\n"
+                 "-3 num_valve_entries\n");
+    EXPECT_TRUE(settings.surface_names.empty());
+    EXPECT_EQ(settings.use_elset, 0);
+    EXPECT_TRUE(settings.boundary_groups.empty());
+    EXPECT_TRUE(settings.valve_entries.empty());
+
     // 150 surfaces, one with a 5000-character name, and a group of 150 boundaries.
     std::string surfaces = "2 read_abaqus\n150 num_surface\n";
     for (int i = 0; i < 150; ++i)
