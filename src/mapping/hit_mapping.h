@@ -16,13 +16,14 @@ struct TriangleStep {
     double step_yplus = 0;
     double step_weight = 0;  // summed sample area (direct), or number of contributions (grown)
     int hit_state = 0;       // 0 no data, 1 hit directly, 2 grown from a neighbour
-    int grow_mark = -1;      // index of the origin whose search last visited it
 };
 
 constexpr int no_data = 0, hit_directly = 1, grown = 2;
 
 extern std::vector<TriangleStep> triangle_step;
 extern std::vector<double> triangle_step_extra;  // extra_names.size() values per triangle
+// Per triangle: -1, or the index of the origin whose growth search last visited it.
+extern std::vector<int> grow_mark;
 inline double* step_extra_of(int t) {
     return triangle_step_extra.data() + t * extra_names.size();
 }
@@ -37,8 +38,9 @@ struct StepCounts {
 };
 extern StepCounts step_counts;
 
-// Sizes the step tables for the surface and the recorded additional columns (again when
-// the column count has changed); nothing is allocated per step after that.
+// Sizes the step tables for the surface and copies the geometry growth reads into a
+// compact table of its own: at the start of a run, once the surface is complete. Nothing
+// is allocated per step after that (the extra-column tables follow the column count).
 void prepare_hit_mapping();
 // Step start, for every block read: all per-step fields and counters cleared.
 void clear_step();
