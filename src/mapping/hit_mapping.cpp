@@ -29,11 +29,13 @@ struct GrowthNode {
 std::vector<GrowthNode> growth_nodes;
 std::vector<double> grown_reach;  // of the last contribution; copied to the triangle after
 
-// All sized once for the surface, so a step allocates nothing.
-std::vector<int> hit_chain;       // directly hit triangles in order of first hit
-std::vector<int> growth_queue;    // each triangle enters at most once per origin
-std::vector<int> grown_triangles; // in order of first growth
-std::vector<int> hit_samples;     // pool index of each sample that hit, in pool order
+// Sized once for the surface, so a step allocates nothing.
+std::vector<int> hit_chain;        // directly hit triangles in order of first hit
+std::vector<int> growth_queue;     // each triangle enters at most once per origin
+std::vector<int> grown_triangles;  // in order of first growth
+// Pool index of each sample that hit, in pool order; kept only for the hit file, it grows
+// to the largest block once.
+std::vector<int> hit_samples;
 
 const char* const directory_name = "detailedoutput";
 
