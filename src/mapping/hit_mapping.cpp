@@ -98,10 +98,10 @@ void average_step(int t) {
     for (int k = 0; k < extra_count; ++k) step_extra[k] /= step.step_weight;
 }
 
-bool growth_refused(int origin_boundary, int neighbor_boundary) {
-    if (settings.enforce_boundID_match == 1) return neighbor_boundary != origin_boundary;
+bool growth_refused(int mode, int origin_boundary, int neighbor_boundary) {
+    if (mode == 1) return neighbor_boundary != origin_boundary;
     // Piston values stay on the piston; other walls may still grow onto it.
-    if (settings.enforce_boundID_match == 2) return origin_boundary == 1 && neighbor_boundary != 1;
+    if (mode == 2) return origin_boundary == 1 && neighbor_boundary != 1;
     return false;
 }
 
@@ -111,7 +111,10 @@ void grow_from(int origin) {
     const double origin_reach = triangle_table[origin].reach;
     const int mark = triangle_table[origin].index;
     const double* os_extra = step_extra_of(origin);
-    int extra_count = static_cast<int>(extra_names.size());
+    const int extra_count = static_cast<int>(extra_names.size());
+    // Local copies: the stores below could otherwise alias the settings for the compiler.
+    const int mode = settings.enforce_boundID_match;
+    const double grow_mult = settings.grow_mult;
     grow_mark[origin] = mark;
     int head = 0, tail = 0;
     growth_queue[tail++] = origin;
@@ -122,7 +125,7 @@ void grow_from(int origin) {
             if (n < 0 || grow_mark[n] == mark) continue;
             const GrowthNode& nt = growth_nodes[n];
             // Not marked: a refused neighbour is looked at, and counted, again.
-            if (growth_refused(o.boundary_id, nt.boundary_id)) {
+            if (growth_refused(mode, o.boundary_id, nt.boundary_id)) {
                 ++step_counts.boundary_blocked_count;
                 continue;
             }
@@ -133,7 +136,7 @@ void grow_from(int origin) {
             double dy = nt.centroid[1] - o.centroid[1];
             double dz = nt.centroid[2] - o.centroid[2];
             double d = std::sqrt(dx * dx + dy * dy + dz * dz);
-            double limit = (origin_reach + nt.radius) * settings.grow_mult;
+            double limit = (origin_reach + nt.radius) * grow_mult;
             if (d > limit) continue;
             TriangleStep& ns = triangle_step[n];
             if (ns.hit_state != hit_directly) {
