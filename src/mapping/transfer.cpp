@@ -10,6 +10,7 @@
 #include "platform/numbers.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -48,6 +49,78 @@ constexpr double exact_powers_of_ten[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  
                                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                             1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+inline bool is_digit(char c) { return static_cast<unsigned>(c - '0') < 10; }
+
+// Eight digits at a time, as 8-byte words: a row is mostly digits.
+inline std::uint64_t load_eight(const char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    return word;
+}
+
+// How many of the word's bytes, from the first, are decimal digits. A carry out of a
+// non-digit byte only reaches the bytes after it, which no longer count.
+inline int leading_digit_count(std::uint64_t word) {
+    constexpr std::uint64_t high = 0xF0F0F0F0F0F0F0F0ull, zeros = 0x3030303030303030ull;
+    std::uint64_t non_digit =
+        ((word & high) ^ zeros) | (((word + 0x0606060606060606ull) & high) ^ zeros);
+    return non_digit ? std::countr_zero(non_digit) >> 3 : 8;
+}
+
+// The value of the first `count` (1 to 8) digits of the word.
+inline std::uint32_t digits_value(std::uint64_t word, int count) {
+    word -= 0x3030303030303030ull;
+    word <<= (8 - count) * 8;  // drops the bytes after the digits, leading zeros come in
+    word = word * 10 + (word >> 8);
+    word = (((word & 0x000000FF000000FFull) * 0x000F424000000064ull) +
+            (((word >> 16) & 0x000000FF000000FFull) * 0x0000271000000001ull)) >> 32;
+    return static_cast<std::uint32_t>(word);
+}
+
+// Appends the run of digits at p to `value` (wrapping past 19 digits, where callers give
+// up) and adds their number to `count`; returns the end of the run.
+inline const char* scan_digits(const char* p, const char* end, std::uint64_t& value, int& count) {
+    const char* begin = p;
+    while (p < end && is_digit(*p)) {
+        value = value * 10 + static_cast<unsigned>(*p - '0');
+        ++p;
+    }
+    count += static_cast<int>(p - begin);
+    return p;
+}
+
+// The form the solver writes, "d.dddddde+ddd" (or with two exponent digits), after any
+// sign: the seven digits are read as one 8-byte word with the point taken out. False for
+// any other form; `after` is where the exponent ends (the caller checks the word ends).
+inline bool read_solver_form(const char* q, const char* end, std::uint64_t& mantissa,
+                             int& power, const char*& after) {
+    if constexpr (std::endian::native != std::endian::little) return false;
+    if (end - q < 12) return false;
+    std::uint64_t word = load_eight(q);
+    std::uint64_t digits = (word & 0xFFFFFFFFFFFF0000ull) | ((word & 0xFF) << 8) | 0x30;
+    if (((word >> 8) & 0xFF) != '.' || leading_digit_count(digits) != 8) return false;
+    if ((q[8] | 0x20) != 'e' || (q[9] != '+' && q[9] != '-') || !is_digit(q[10]) ||
+        !is_digit(q[11]))
+        return false;
+    int exponent = (q[10] - '0') * 10 + (q[11] - '0');
+    const char* p = q + 12;
+    if (p < end && is_digit(*p)) exponent = exponent * 10 + (*p++ - '0');
+    int sign = 1 - 2 * (q[9] == '-');
+    mantissa = digits_value(digits, 8);
+    power = sign * exponent - 6;
+    after = p;
+    return true;
+}
+
+// An exact integer times an exact power of ten with one correctly rounded operation:
+// strtod's own answer. The sign is applied without a branch: signs are random in real data.
+inline double exact_product(std::uint64_t mantissa, int power, bool negative) {
+    double m = static_cast<double>(mantissa);
+    double magnitude = power < 0 ? m / exact_powers_of_ten[-power] : m * exact_powers_of_ten[power];
+    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(magnitude) ^
+                                 (std::uint64_t(negative) << 63));
+}
+
 // The words of one line, taken one at a time.
 struct WordScanner {
     const char* at;
@@ -75,61 +148,50 @@ struct WordScanner {
 
     bool word_ends_at(const char* p) const { return p == end || class_of(*p) != other_char; }
 
-    // The next word as strtod reads it. The solver's forms (%e, %f, %g with up to 19
-    // digits and a power of ten within 1e22) are built from an exact integer and an exact
-    // power of ten with one correctly rounded operation, which is strtod's own answer;
-    // everything else goes to read_real.
+    // The next word as strtod reads it. Forms of up to 19 digits whose power of ten lies
+    // within 1e22 (the solver's %e, and %f and %g alike) are exact_product's; everything
+    // else goes to read_real.
     bool next_real(double& value) {
         if (!skip_to_word()) return false;
         const char* p = at;
         bool negative = *p == '-';
-        if (negative) ++p;
+        p += negative;
         std::uint64_t mantissa = 0;
-        const char* digits_begin = p;
-        while (p < end && static_cast<unsigned>(*p - '0') < 10) {
-            mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-            ++p;
+        int power = 0;
+        const char* after;
+        if (read_solver_form(p, end, mantissa, power, after) && word_ends_at(after) &&
+            power >= -22 && power <= 22) {
+            value = exact_product(mantissa, power, negative);
+            at = after;
+            return true;
         }
-        int digit_count = static_cast<int>(p - digits_begin);
+        mantissa = 0;
+        int digit_count = 0;
+        p = scan_digits(p, end, mantissa, digit_count);
         int fraction_digits = 0;
         if (p < end && *p == '.') {
             ++p;
-            const char* fraction_begin = p;
-            while (p < end && static_cast<unsigned>(*p - '0') < 10) {
-                mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-                ++p;
-            }
-            fraction_digits = static_cast<int>(p - fraction_begin);
+            p = scan_digits(p, end, mantissa, fraction_digits);
             digit_count += fraction_digits;
         }
-        int exponent = 0;
         bool plain = digit_count > 0 && digit_count <= 19;
-        if (plain && p < end && (*p == 'e' || *p == 'E')) {
+        int exponent = 0;
+        if (plain && p < end && (*p | 0x20) == 'e') {
             ++p;
-            bool negative_exponent = false;
-            if (p < end && (*p == '-' || *p == '+')) negative_exponent = *p++ == '-';
-            const char* exponent_begin = p;
-            while (p < end && static_cast<unsigned>(*p - '0') < 10 && p - exponent_begin < 5) {
-                exponent = exponent * 10 + (*p - '0');
-                ++p;
-            }
-            if (p == exponent_begin) plain = false;
-            if (negative_exponent) exponent = -exponent;
+            bool negative_exponent = p < end && *p == '-';
+            p += p < end && (*p == '-' || *p == '+');
+            std::uint64_t magnitude = 0;
+            int exponent_digits = 0;
+            p = scan_digits(p, end, magnitude, exponent_digits);
+            plain = exponent_digits > 0 && exponent_digits <= 5;
+            exponent = negative_exponent ? -static_cast<int>(magnitude) : static_cast<int>(magnitude);
         }
-        if (plain && word_ends_at(p)) {
-            int power = exponent - fraction_digits;
-            if (mantissa == 0) {
-                value = negative ? -0.0 : 0.0;
-                at = p;
-                return true;
-            }
-            if (mantissa <= (std::uint64_t(1) << 53) && power >= -22 && power <= 22) {
-                double m = static_cast<double>(mantissa);
-                value = power < 0 ? m / exact_powers_of_ten[-power] : m * exact_powers_of_ten[power];
-                if (negative) value = -value;
-                at = p;
-                return true;
-            }
+        power = exponent - fraction_digits;
+        if (plain && word_ends_at(p) && mantissa <= (std::uint64_t(1) << 53) && power >= -22 &&
+            power <= 22) {
+            value = exact_product(mantissa, power, negative);
+            at = p;
+            return true;
         }
         value = read_real(take_word());
         return true;
