@@ -115,7 +115,8 @@ inline bool read_solver_form(const char* q, const char* end, std::uint64_t& mant
 // An exact integer times an exact power of ten with one correctly rounded operation:
 // strtod's own answer. The sign is applied without a branch: signs are random in real data.
 inline double exact_product(std::uint64_t mantissa, int power, bool negative) {
-    double m = static_cast<double>(mantissa);
+    // Below 2^53, so the signed conversion (one instruction) is exact.
+    double m = static_cast<double>(static_cast<std::int64_t>(mantissa));
     double magnitude = power < 0 ? m / exact_powers_of_ten[-power] : m * exact_powers_of_ten[power];
     return std::bit_cast<double>(std::bit_cast<std::uint64_t>(magnitude) ^
                                  (std::uint64_t(negative) << 63));
