@@ -7,14 +7,21 @@
 #include "config/options.h"
 
 #include "platform/fatal.h"
+#include "platform/format.h"
 #include "platform/numbers.h"
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstring>
 
 MapSettings settings;
 OperationOrder operation_order;
+
+const ExtensionSetting extension_settings[] = {
+    {"mapping_method", 1, &MapSettings::mapping_method},
+};
+const int extension_setting_count = sizeof extension_settings / sizeof extension_settings[0];
 
 namespace {
 
@@ -47,6 +54,13 @@ std::string_view value_word(const InputLine* line, const char* key) {
     return first;
 }
 
+// "0 or 1", "0, 1 or 2", "0 to 5": the allowed values of a choice, as messages give them.
+std::string choice_text(int highest) {
+    if (highest == 1) return "0 or 1";
+    if (highest == 2) return "0, 1 or 2";
+    return format_string("0 to %d", highest);
+}
+
 bool is_operation_name(const std::string& name) {
     static const char* const names[] = {"SC", "RX", "RY", "RZ", "TX", "TY", "TZ"};
     for (const char* valid : names)
@@ -67,9 +81,53 @@ struct OptionsReader {
     // Values outside what the run can use are refused rather than guessed at.
     void check_choice(const char* key, int value, int highest) {
         if (value >= 0 && value <= highest) return;
-        const char* allowed = highest == 1 ? "0 or 1" : "0, 1 or 2";
         fatal("Error, %s line %d: %s must be %s, found %d, exiting.\n", options_file_name,
-              in.line_number, key, allowed, value);
+              in.line_number, key, choice_text(highest).c_str(), value);
+    }
+
+    // The lines after the fixed sequence. Old files carry notes there, so a line that is not
+    // a known setting is passed over with a warning; a known one must be exactly right.
+    void extension_lines() {
+        std::vector<int> seen_on(extension_setting_count, 0);
+        while (const InputLine* extra = next()) {
+            std::string_view rest = extra->text, value, key;
+            next_word(rest, value);
+            const ExtensionSetting* setting = nullptr;
+            if (next_word(rest, key)) {
+                for (int i = 0; i < extension_setting_count; ++i)
+                    if (key == extension_settings[i].key) setting = &extension_settings[i];
+            }
+            if (!setting) {
+                // The words of the line, up to a screen's width.
+                std::string_view words = extra->text.substr(value.data() - extra->text.data());
+                words = words.substr(0, words.find_last_not_of(blank_separators) + 1);
+                std::string shown(words.substr(0, 60));
+                if (words.size() > 60) shown += "...";
+                say("Warning, %s line %d: \"%s\" is not a known extension setting, the line is "
+                    "not read.\n",
+                    options_file_name, in.line_number, shown.c_str());
+                continue;
+            }
+            int& first_line = seen_on[setting - extension_settings];
+            std::string allowed = choice_text(setting->highest);
+            if (first_line != 0) {
+                fatal("Error, %s line %d: %s is given twice (first on line %d); it takes %s, "
+                      "once, exiting.\n",
+                      options_file_name, in.line_number, setting->key, first_line,
+                      allowed.c_str());
+            }
+            first_line = in.line_number;
+            int number = 0;
+            auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+            if (error != std::errc() || end != value.data() + value.size() || number < 0 ||
+                number > setting->highest) {
+                std::string found(value);
+                fatal("Error, %s line %d: %s must be %s, found \"%s\", exiting.\n",
+                      options_file_name, in.line_number, setting->key, allowed.c_str(),
+                      found.c_str());
+            }
+            settings.*(setting->field) = number;
+        }
     }
 
     void valve_entry() {
@@ -249,5 +307,6 @@ void read_options_file(const std::string&) {
 
     s.num_valve_entries = reader.integer("num_valve_entries");
     for (int i = 0; i < s.num_valve_entries; ++i) reader.valve_entry();
+    reader.extension_lines();
     close_line_reader(reader.in);
 }

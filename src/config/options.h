@@ -46,7 +46,22 @@ struct MapSettings {
     int startoption = 0;
     int num_valve_entries = 0;
     std::vector<ValveEntry> valve_entries;
+
+    // Extension settings: optional "value key" lines after the last line of the fixed
+    // sequence, in any order. The defaults keep the program's long-standing behaviour.
+    int mapping_method = 0;  // 0 hit mapping with growth, 1 overlap deposit
 };
+
+// An extension setting: an integer key taking 0 to `highest`.
+struct ExtensionSetting {
+    const char* key;
+    int highest;
+    int MapSettings::*field;
+};
+
+// Every extension setting the options file knows, in the order the README lists them.
+extern const ExtensionSetting extension_settings[];
+extern const int extension_setting_count;
 
 // Seven operation names in user order, upper-cased; after a successful read each is one of
 // "SC", "RX", "RY", "RZ", "TX", "TY", "TZ" (repeats allowed).

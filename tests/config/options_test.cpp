@@ -262,4 +262,22 @@ TEST(ReadOptionsFile, PrintsTheMatchingMode) {
     EXPECT_EQ(read_options(text), "Boundary ID matching will not be checked during mapping\n");
 }
 
+TEST(ReadOptionsFile, ExtensionLinesAfterTheSequence) {
+    // Without them every extension setting keeps its default and nothing more is said.
+    std::string base_said = read_options(bare_options);
+    EXPECT_EQ(settings.mapping_method, 0);
+
+    // Any order, comments and CR LF as elsewhere; notes that are no setting are passed over
+    // with a warning naming the line (old files carry such notes).
+    std::string said = read_options(std::string(bare_options) +
+                                    "# extension settings\r\n1 mapping_method ! deposit\r\n"
+                                    "see the wiki for these values\nlonely\n");
+    EXPECT_EQ(settings.mapping_method, 1);
+    EXPECT_EQ(said, base_said +
+                        "Warning, htc_inputs.in line 36: \"see the wiki for these values\" is not a known extension "
+                        "setting, the line is not read.\n"
+                        "Warning, htc_inputs.in line 37: \"lonely\" is not a known extension "
+                        "setting, the line is not read.\n");
+}
+
 }  // namespace
