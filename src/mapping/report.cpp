@@ -428,7 +428,8 @@ std::string report_verdict(const BoundaryTally& b) {
             "%.2f %% of the samples not mapped, %lld missed and %lld refused (limit 1 %%)",
             unmapped, b.missed, b.refused));
     if (b.zero_htc_lost > 0)
-        reasons.push_back(format_string("%lld samples with HTC 0 lost their flux", b.zero_htc_lost));
+        reasons.push_back(
+            format_string("%lld samples with HTC 0 lost their flux", b.zero_htc_lost));
     std::string text;
     for (const std::string& reason : reasons) {
         if (!text.empty()) text += "; ";

@@ -234,7 +234,8 @@ TEST(ReportVerdict, ThresholdsAreInclusiveLimits) {
     BoundaryTally empty;
     EXPECT_EQ(report_verdict(empty), "");
     empty.q_mapped = 2;
-    EXPECT_EQ(report_verdict(empty), "heat rate 2.000000e+000 W mapped where the samples carry none");
+    EXPECT_EQ(report_verdict(empty),
+              "heat rate 2.000000e+000 W mapped where the samples carry none");
     EXPECT_TRUE(std::isnan(report_error_pct(2, 0)));
 }
 
