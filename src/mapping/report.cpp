@@ -340,7 +340,7 @@ void report_start_run() {
     report_triangles.resize(triangle_table.size());
     for (std::size_t t = 0; t < triangle_table.size(); ++t) {
         ReportTriangle& rt = report_triangles[t];
-        rt.slot = report_slot(triangle_table[t].boundary_id);
+        rt.slot = report_slot_of(triangle_table[t].boundary_id);
         rt.area = heron_area(triangle_table[t]);
         rt.data_step = -1;
     }

@@ -59,6 +59,12 @@ constexpr int report_sample_missed = -1, report_sample_refused = -2;
 // Slot of a boundary ID, made on first sight.
 int report_slot(int boundary_id);
 extern int report_fast_slot[max_boundaries];  // slot + 1; 0 until the ID has a slot
+inline int report_slot_of(int id) {
+    int slot = static_cast<unsigned>(id) < static_cast<unsigned>(max_boundaries)
+                   ? report_fast_slot[id] - 1
+                   : -1;
+    return slot >= 0 ? slot : report_slot(id);
+}
 
 // A new run: the surface's boundaries and areas taken, every sum cleared. Must follow
 // read_surface.
@@ -75,11 +81,7 @@ void report_zero_htc_hit(int slot, int triangle);
 // h already limited to max_htc.
 inline void report_sample(const CellDataPoint& sample, int triangle, double q, double h,
                           double distance) {
-    int id = sample.bound_id;
-    int slot = static_cast<unsigned>(id) < static_cast<unsigned>(max_boundaries)
-                   ? report_fast_slot[id] - 1
-                   : -1;
-    if (slot < 0) slot = report_slot(id);
+    int slot = report_slot_of(sample.bound_id);
     BoundaryTally& b = report_step_tally[slot];
     ++b.samples;
     b.sample_area += sample.area;
