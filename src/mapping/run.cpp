@@ -1,5 +1,6 @@
 // mapping/run.cpp: the mapping run: every block of every transfer file through selection,
-// correction, mapping and integration, then the final averages, the summary and the writers.
+// correction, mapping and integration, then the final averages, the summary, the writers and
+// the mapping report.
 #include "mapping/run.h"
 
 #include "config/options.h"
