@@ -8,6 +8,7 @@
 #include "config/options.h"
 #include "mapping/hit_mapping.h"
 #include "mapping/moving_surfaces.h"
+#include "mapping/report.h"
 #include "mapping/run.h"
 #include "mapping/time_window.h"
 #include "mapping/transfer.h"
@@ -181,6 +182,7 @@ void BM_MappingRun(benchmark::State& state) {
                     collect_empty(block.time);
                     Clock::time_point t4 = Clock::now();
                     int not_assigned = integrate_step(block.time);
+                    report_end_step(block.time, block.time - previous_time);
                     report_step(block.time, previous_time, time_unit, not_assigned);
                     previous_time = block.time;
                     Clock::time_point t5 = Clock::now();

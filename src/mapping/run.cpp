@@ -1,10 +1,12 @@
 // mapping/run.cpp: the mapping run: every block of every transfer file through selection,
-// correction, mapping and integration, then the final averages, the summary and the writers.
+// correction, mapping and integration, then the final averages, the summary, the writers and
+// the mapping report.
 #include "mapping/run.h"
 
 #include "config/options.h"
 #include "mapping/hit_mapping.h"
 #include "mapping/moving_surfaces.h"
+#include "mapping/report.h"
 #include "mapping/time_window.h"
 #include "mapping/transfer.h"
 #include "output/map_files.h"
@@ -46,6 +48,7 @@ void map_transfer_file(const char* name) {
             correct_positions();
             map_step(block.time, time_unit);
             int not_assigned_count = integrate_step(block.time);
+            report_end_step(block.time, block.time - previous_time);
             report_step(block.time, previous_time, time_unit, not_assigned_count);
             previous_time = block.time;
         }
@@ -115,17 +118,22 @@ void start_mapping_run() {
     reset_time_window();
     prepare_hit_mapping();
     zero_run_fields();
+    report_start_run();
 }
 
 void end_mapping_run() {
     finish_triangles();
     finish_vertices();
+    report_finish_window();
     if (uninitialized_count > 0) write_uninitialized_list();
     print_summary();
     write_map_files();
     if (settings.ensight_outputfiles != 0) write_ensight();
     if (settings.gmv_outputfiles != 0) write_gmv();
     if (settings.fieldview_outputfiles != 0) write_fieldview();
+    // Last, so the success line above is not the last word when a check fails.
+    write_report_files(time_unit);
+    print_report_summary();
 }
 
 int run_mapping(int argument_count, char** arguments) {
