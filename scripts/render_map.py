@@ -46,13 +46,12 @@ def significant_lines(path):
 
 def leading_number(word):
     """The number at the start of a word, as the C library reads it; 0 when there is none."""
-    best = 0.0
     for end in range(len(word), 0, -1):
         try:
-            return float(word[:end])
+            return float(word[:end].replace("_", "!"))  # Python alone reads 1_0 as 10
         except ValueError:
             continue
-    return best
+    return 0.0
 
 
 def read_options(path):
