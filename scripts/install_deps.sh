@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages quorvel's build, tests and benchmarks need, when missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev python3-vtk9)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev python3-vtk9
+          python3-matplotlib)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

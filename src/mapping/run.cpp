@@ -14,9 +14,11 @@
 #include "platform/fatal.h"
 #include "platform/format.h"
 #include "platform/io.h"
+#include "platform/progress.h"
 #include "surface/surface.h"
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -36,12 +38,20 @@ void zero_run_fields() {
     for (double& value : vertex_extra) value = 0;
 }
 
-void map_transfer_file(const char* name) {
+// Blocks of the whole run, for the progress line.
+struct BlockCounts {
+    int read = 0;
+    int mapped = 0;
+};
+
+void map_transfer_file(int file_index, const char* name, BlockCounts& counts) {
     say("Reading in transfer data from file %s\n\n", name);
     TransferFile file;
     if (!find_first_header(file, name)) return;
     for (;;) {
         BlockInfo block = read_block(file);
+        ++counts.read;
+        note_progress(file_index, line_reader_offset(file.in), counts.read, counts.mapped);
         clear_step();
         StepChoice choice = select_step(block.time, time_unit);
         if (choice == StepChoice::use) {
@@ -51,6 +61,8 @@ void map_transfer_file(const char* name) {
             report_end_step(block.time, block.time - previous_time);
             report_step(block.time, previous_time, time_unit, not_assigned_count);
             previous_time = block.time;
+            ++counts.mapped;
+            note_progress(file_index, line_reader_offset(file.in), counts.read, counts.mapped);
         }
         if (choice == StepChoice::skip_and_end_file || !block.more_blocks) break;
     }
@@ -138,7 +150,10 @@ void end_mapping_run() {
 
 int run_mapping(int argument_count, char** arguments) {
     start_mapping_run();
-    for (int i = 2; i < argument_count; ++i) map_transfer_file(arguments[i]);
+    start_progress(std::vector<std::string>(arguments + 2, arguments + argument_count));
+    BlockCounts counts;
+    for (int i = 2; i < argument_count; ++i) map_transfer_file(i - 2, arguments[i], counts);
+    end_progress();
     end_mapping_run();
     return 0;
 }
