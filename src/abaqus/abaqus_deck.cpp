@@ -14,7 +14,10 @@
 #include "platform/fatal.h"
 #include "surface/surface.h"
 
+#include <cstddef>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -25,6 +28,31 @@ void print_banner() {
     say("The automatically generated .dat file can be viewed in Kelvora Studio to verify accuracy.\n");
     say("Currently Shell elements and surfaces made from faces of DC3D elements are supported. \n");
     say("******************************************************************************************\n\n\n\n");
+}
+
+// A surface of nothing would map onto nothing and still end well: say what was passed over.
+void refuse_empty_surface(const Deck& deck, const DeckSurface& surface) {
+    if (surface.triangle_count > 0) return;
+    std::string missing, skipped;
+    for (std::size_t s = 0; s < deck.surface_found.size(); ++s) {
+        if (deck.surface_found[s]) continue;
+        missing += missing.empty() ? "" : ", ";
+        missing += settings.surface_names[s];
+    }
+    std::vector<std::string> types;
+    for (const ElementBlock& block : deck.blocks) {
+        if (block.shape != unsupported) continue;
+        bool listed = false;
+        for (const std::string& type : types) listed = listed || type == block.type;
+        if (listed) continue;
+        types.push_back(block.type);
+        skipped += skipped.empty() ? "" : ", ";
+        skipped += block.type;
+    }
+    fatal("Error: %s makes no triangle to map onto: it has no shell element and no solid face on a "
+          "*SURFACE named in htc_inputs.in%s%s%s. Element types skipped: %s.\n",
+          deck.file_name.c_str(), missing.empty() ? "" : " (not in the deck: ", missing.c_str(),
+          missing.empty() ? "" : ")", skipped.empty() ? "none" : skipped.c_str());
 }
 
 // The one place the run's per-triangle origin tables are filled.
@@ -45,6 +73,7 @@ void read_abaqus_deck(const std::string& file_name) {
     DeckSurface surface;
     set_up_faces(deck, surface);
     plan_surface(deck, surface);
+    refuse_empty_surface(deck, surface);
     build_surface(deck, surface);
     write_surface_file(surface);
     write_element_list(surface);

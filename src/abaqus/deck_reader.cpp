@@ -340,10 +340,6 @@ private:
         std::string_view face_word;
         SurfaceEntry entry;
         entry.free_faces = !next_word(rest, face_word, face_separators);
-        if (entry.free_faces)
-            fatal("Error: %s line %d: surface line \"%.*s\" has no face (S1 to S6)\n",
-                  deck_.file_name.c_str(), in_.line_number, static_cast<int>(line_.size()),
-                  line_.data());
         if (!entry.free_faces) entry.face = read_int(face_word);
         entry.surface = surface;
         entry.line = in_.line_number;

@@ -5,6 +5,8 @@
 #include "platform/fatal.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -69,6 +71,93 @@ const FaceCorners* face_table(ElementShape shape, int& face_count) {
     }
 }
 
+// The faces of every solid element of the deck, each known by its sorted corner nodes: a
+// face whose corners another solid's face also has is inside the body, any other is free.
+// Every face is hashed once, so finding the free faces is linear in the deck.
+class SharedFaces {
+public:
+    explicit SharedFaces(const Deck& deck) : deck_(deck) {
+        if (deck.elements.size() > static_cast<std::size_t>(2147483647 / faces_per_element))
+            fatal("Error: %s has too many elements to find free faces\n", deck.file_name.c_str());
+        std::size_t solid_faces = 0;
+        for (const ElementBlock& block : deck.blocks) {
+            int count = 0;
+            face_table(block.shape, count);
+            solid_faces += static_cast<std::size_t>(count) * block.element_count;
+        }
+        std::size_t capacity = 16;
+        while (capacity < 2 * solid_faces) capacity *= 2;
+        slots_.assign(capacity, -1);
+        shared_.assign(deck.elements.size() * faces_per_element, 0);
+        for (const ElementBlock& block : deck.blocks) {
+            int count = 0;
+            if (!face_table(block.shape, count)) continue;
+            for (int e = block.first_element; e < block.first_element + block.element_count; ++e)
+                for (int f = 0; f < count; ++f) insert(e * faces_per_element + f);
+        }
+    }
+    bool shared(int element_index, int face) const {
+        return shared_[element_index * faces_per_element + face - 1] != 0;
+    }
+
+private:
+    static constexpr int faces_per_element = 6;
+    struct Key {
+        int count;
+        int node[4];
+        bool operator==(const Key& other) const {
+            if (count != other.count) return false;
+            for (int k = 0; k < count; ++k)
+                if (node[k] != other.node[k]) return false;
+            return true;
+        }
+    };
+    const Deck& deck_;
+    std::vector<int> slots_;             // face ids (element index * 6 + face - 1), -1 empty
+    std::vector<unsigned char> shared_;  // per face id
+
+    Key key_of(int id) const {
+        const int e = id / faces_per_element;
+        const ElementBlock& block = deck_.blocks[deck_.elements[e].block];
+        int count = 0;
+        const FaceCorners& corners = face_table(block.shape, count)[id % faces_per_element];
+        Key key{corners.count, {0, 0, 0, 0}};
+        const int* nodes = &deck_.element_nodes[deck_.elements[e].node_begin];
+        for (int k = 0; k < corners.count; ++k) {
+            int node = nodes[corners.node[k] - 1], at = k;
+            for (; at > 0 && key.node[at - 1] > node; --at) key.node[at] = key.node[at - 1];
+            key.node[at] = node;
+        }
+        return key;
+    }
+    static std::size_t hash(const Key& key) {
+        std::uint64_t h = static_cast<std::uint64_t>(key.count);
+        for (int k = 0; k < key.count; ++k)
+            h = (h ^ static_cast<std::uint32_t>(key.node[k])) * 0x9E3779B97F4A7C15ull;
+        return static_cast<std::size_t>(h ^ (h >> 29));
+    }
+    void insert(int id) {
+        const Key key = key_of(id);
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t at = hash(key) & mask;; at = (at + 1) & mask) {
+            if (slots_[at] < 0) {
+                slots_[at] = id;
+                return;
+            }
+            if (key_of(slots_[at]) == key) {
+                shared_[slots_[at]] = 1;
+                shared_[id] = 1;
+                return;
+            }
+        }
+    }
+};
+
+int boundary_id_of(int surface) {
+    if (surface < static_cast<int>(settings.surface_ids.size())) return settings.surface_ids[surface];
+    return surface + 1;
+}
+
 NumberIndex index_of_elements(const Deck& deck) {
     std::vector<int> numbers(deck.elements.size());
     for (std::size_t e = 0; e < numbers.size(); ++e) numbers[e] = deck.elements[e].number;
@@ -121,7 +210,7 @@ struct Builder {
         out.element_number.push_back(element);
         out.face_number.push_back(face);
         out.surface_number.push_back(surface);
-        out.boundary_id.push_back(surface);
+        out.boundary_id.push_back(surface > 0 ? boundary_id_of(surface - 1) : 0);
     }
 
     void add_shell(const Element& element, const int* nodes, int n) {
@@ -167,6 +256,7 @@ struct Builder {
 void set_up_faces(const Deck& deck, DeckSurface& surface) {
     say("Setting up surface faces from element data\n");
     const NumberIndex element_index = index_of_elements(deck);
+    std::unique_ptr<SharedFaces> shared_faces;  // made when a line first asks for free faces
     surface.faces_of_surface.assign(settings.surface_names.size(), 0);
     surface.faces.reserve(deck.surface_entries.size());
     for (const SurfaceEntry& entry : deck.surface_entries) {
@@ -182,17 +272,27 @@ void set_up_faces(const Deck& deck, DeckSurface& surface) {
             fatal("Error, a surface is referencing element type %s, which is currently not "
                   "supported. (Casetype=%d) Exiting. \n",
                   block.type.c_str(), static_cast<int>(block.shape));
-        if (entry.face < 1 || entry.face > face_count) fatal("Error \n");
-        const FaceCorners& corners = table[entry.face - 1];
-        Face face;
-        face.element_index = e;
-        face.face = entry.face;
-        face.surface = entry.surface;
-        face.corner_count = corners.count;
-        for (int k = 0; k < corners.count; ++k)
-            face.corner[k] = deck.element_nodes[deck.elements[e].node_begin + corners.node[k] - 1];
-        surface.faces.push_back(face);
-        ++surface.faces_of_surface[entry.surface];
+        int first = entry.face, last = entry.face;
+        if (entry.free_faces) {
+            if (!shared_faces) shared_faces = std::make_unique<SharedFaces>(deck);
+            first = 1;
+            last = face_count;
+        } else if (entry.face < 1 || entry.face > face_count) {
+            fatal("Error \n");
+        }
+        for (int n = first; n <= last; ++n) {
+            if (entry.free_faces && shared_faces->shared(e, n)) continue;
+            const FaceCorners& corners = table[n - 1];
+            Face face;
+            face.element_index = e;
+            face.face = n;
+            face.surface = entry.surface;
+            face.corner_count = corners.count;
+            for (int k = 0; k < corners.count; ++k)
+                face.corner[k] = deck.element_nodes[deck.elements[e].node_begin + corners.node[k] - 1];
+            surface.faces.push_back(face);
+            ++surface.faces_of_surface[entry.surface];
+        }
     }
 }
 
