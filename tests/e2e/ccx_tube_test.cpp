@@ -194,32 +194,24 @@ TEST_F(CalculixTube, FilmCardsCarryTheMappedHeatIntoATubeAsTheOneDimensionalAnsw
         GTEST_SKIP() << "ccx (Debian package calculix-ccx) is not installed: the CalculiX "
                         "end-to-end test is skipped";
 
-    // 1. gmsh: the tube in mm, first-order tetrahedra, the volume as element set TUBE.
-    std::ofstream(dir / "tube.geo") << "SetFactory(\"OpenCASCADE\");\n"
-                                       "Cylinder(1) = {0, 0, 0, 0, 0, 20, 30};\n"
-                                       "Cylinder(2) = {0, 0, 0, 0, 0, 20, 20};\n"
-                                       "BooleanDifference(3) = {Volume{1}; Delete;}{Volume{2}; Delete;};\n"
-                                       "Physical Volume(\"TUBE\") = {3};\n"
-                                       "Mesh.MeshSizeMin = 3;\nMesh.MeshSizeMax = 3;\n";
+    // 1. gmsh: the README's example tube (mm, first-order tetrahedra, element set TUBE).
+    const fs::path example = QUORVEL_TUBE_EXAMPLE;
+    fs::copy_file(example / "tube.geo", dir / "tube.geo");
+    fs::copy_file(example / "htc_inputs.in", dir / "htc_inputs.in");
     ASSERT_EQ(run_in(dir, "gmsh tube.geo -3 -format inp -o tube.inp > gmsh.log 2>&1"), 0);
     const Mesh mesh = read_gmsh_deck(dir / "tube.inp");
     ASSERT_GT(mesh.tetrahedra.size(), 1000u);
 
     // 2. quorvel: the deck as gmsh wrote it plus one surface of the volume's free faces,
-    // boundary ID 2 as the CFD numbers the wall; the samples on the inner wall, in metres.
+    // boundary ID 2 as the CFD numbers the wall; the samples on the inner wall, in metres
+    // (as the example's make_transfer.py writes them).
     {
         std::ifstream gmsh_deck(dir / "tube.inp");
         std::ofstream deck(dir / "model.inp");
         deck << gmsh_deck.rdbuf() << "*SURFACE, NAME=LINER\nTUBE,\n";
     }
-    std::ofstream(dir / "htc_inputs.in")
-        << "0.0005 tolerance\n0 grow_mult\n0.001 scale_xyz\n0 rot_angle_x\n0 rot_angle_y\n"
-           "0 rot_angle_z\n0 trans_x\n0 trans_y\n0 trans_z\nsc-rx-ry-rz-tx-ty-tz orderofoperations\n"
-           "1 read_abaqus\n1 num_surface\nLINER name 2\n1 use_elset\n1.0e6 max_htc\n"
-           "1 enforce_boundID_match\n0 hit_location_output_files\n0 map_additional_variables\n"
-           "0 use_convective_ht\n0 ensight_outputfiles\n0 gmv_outputfiles\n"
-           "0 fieldview_outputfiles\n0 dedicatedboundaryoutputfiles\n0 start_time\n1 end_time\n"
-           "1 startoption\n0 num_valve_entries\n1 model_units\n1 film_output\n";
+    // Its options: "LINER name 2", enforce_boundID_match 1, scale_xyz 0.001, film_output 1,
+    // model_units 1.
     {
         std::ofstream transfer(dir / "transfer.out");
         transfer << "Time= 1.0\nKelvora wall boundary transfer data\ncells per boundary follow\n"
