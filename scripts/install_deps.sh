@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages quorvel's build, tests and benchmarks need, when missing.
 set -euo pipefail
+# gmsh and calculix-ccx: the end-to-end run of a meshed tube through CalculiX;
+# python3-matplotlib: the picture of a map.
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev python3-vtk9
-          python3-matplotlib)
+          python3-matplotlib gmsh calculix-ccx)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -9,6 +9,7 @@
 #include "mapping/report.h"
 #include "mapping/time_window.h"
 #include "mapping/transfer.h"
+#include "output/film_cards.h"
 #include "output/map_files.h"
 #include "output/viewers.h"
 #include "platform/fatal.h"
@@ -140,6 +141,7 @@ void end_mapping_run() {
     if (uninitialized_count > 0) write_uninitialized_list();
     print_summary();
     write_map_files();
+    write_film_cards();
     if (settings.ensight_outputfiles != 0) write_ensight();
     if (settings.gmv_outputfiles != 0) write_gmv();
     if (settings.fieldview_outputfiles != 0) write_fieldview();
