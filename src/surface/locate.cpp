@@ -6,9 +6,8 @@
 // - A crowded leaf is cut into a grid of cells, each listing, in leaf order, the entries
 //   that can accept a sample somewhere in the cell; a sample searches its cell's list only.
 // - The list is swept through copies of the entries holding each triangle's bounding
-//   sphere: only triangles whose sphere the sample reaches are looked up in the per-triangle
-//   table, which is kept in a spatial order so that neighbouring samples read neighbouring
-//   memory.
+//   sphere: only triangles whose sphere the sample reaches are looked up in the compact
+//   per-triangle table.
 // A triangle can only be accepted at a point of itself within the tolerance of the sample,
 // so neither filter drops one that could be; the best is the nearest accepted one, the first
 // in list order among equals, whatever else the list holds.
@@ -41,11 +40,10 @@ struct LeafEntry {
     double center[3];
     double reach;  // radius and rounding margin, without the tolerance; NaN takes no sample
     int triangle;
-    int slot;  // the triangle's place in locate_triangles
     int boundary_id;
 };
 
-std::vector<LocateTriangle> locate_triangles;  // in slot order
+std::vector<LocateTriangle> locate_triangles;
 std::vector<LeafEntry> leaf_entries;           // parallel to octree_leaf_triangles
 
 // The grid of a crowded leaf.
@@ -97,20 +95,6 @@ inline bool inside(const double r[3], const double e1[3], const double e2[3], in
 double length_between(const double a[3], const double b[3]) {
     double dx = a[0] - b[0], dy = a[1] - b[1], dz = a[2] - b[2];
     return std::sqrt(dx * dx + dy * dy + dz * dz);
-}
-
-// Bit-interleaved cell of a point in the root cube, 21 bits per axis.
-std::uint64_t morton_code(const double c[3]) {
-    std::uint64_t code = 0;
-    std::uint64_t q[3];
-    const double scale = 2097151 / cell_size[0];
-    for (int a = 0; a < 3; ++a) {
-        double x = (c[a] - octree_origin[a]) * scale;
-        q[a] = x > 0 ? (x < 2097151 ? static_cast<std::uint64_t>(x) : 2097151u) : 0u;
-    }
-    for (int bit = 20; bit >= 0; --bit)
-        for (int a = 0; a < 3; ++a) code = code << 1 | (q[a] >> bit & 1u);
-    return code;
 }
 
 // Within the tolerance of some point of the cube (centre, half edge), as far as three
@@ -169,7 +153,7 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
 
     auto for_each_cell = [&](const LeafEntry& entry, auto&& visit) {
         if (!(entry.reach >= 0)) return;  // a triangle that takes no sample
-        const LocateTriangle& tri = locate_triangles[entry.slot];
+        const LocateTriangle& tri = locate_triangles[entry.triangle];
         CellTest test{&entry, &tri, (entry.reach + tolerance_reach) * (1 + 1e-9), -1, {}, {}};
         double longest = 0, size = 0;
         for (int a = 0; a < 3; ++a) {
@@ -254,7 +238,7 @@ int search_leaf(const double p[3], int sample_boundary_id, const LeafEntry* entr
         const double limit = entry.reach + tolerance_reach;
         if (!(c[0] * c[0] + c[1] * c[1] + c[2] * c[2] <= limit * limit)) continue;
 
-        const LocateTriangle& tri = triangles[entry.slot];
+        const LocateTriangle& tri = triangles[entry.triangle];
         const double r[3] = {p[0] - tri.p0[0], p[1] - tri.p0[1], p[2] - tri.p0[2]};
         const double h = r[0] * tri.normal[0] + r[1] * tri.normal[1] + r[2] * tri.normal[2];
         const double a = std::fabs(h);
@@ -299,19 +283,11 @@ bool point_in_triangle(const double r[3], const Triangle& triangle, double& u_ou
 
 void prepare_locate_tables() {
     const std::size_t count = triangle_table.size();
-    // Slots in the spatial order of the centroids.
-    std::vector<std::pair<std::uint64_t, int>> order(count);
-    for (std::size_t t = 0; t < count; ++t)
-        order[t] = {morton_code(triangle_table[t].centroid), static_cast<int>(t)};
-    std::sort(order.begin(), order.end());
-    std::vector<int> slot_of(count);
-    for (std::size_t s = 0; s < count; ++s) slot_of[order[s].second] = static_cast<int>(s);
-
     locate_triangles.assign(count, LocateTriangle{});
     std::vector<double> reach(count), center(3 * count);
     for (std::size_t t = 0; t < count; ++t) {
         const Triangle& source = triangle_table[t];
-        LocateTriangle& target = locate_triangles[slot_of[t]];
+        LocateTriangle& target = locate_triangles[t];
         for (int k = 0; k < 3; ++k) {
             const Vertex& v = vertex_table[source.vert[k]];
             target.corner[k][0] = v.x;
@@ -354,7 +330,6 @@ void prepare_locate_tables() {
         for (int a = 0; a < 3; ++a) entry.center[a] = center[3 * t + a];
         entry.reach = reach[t];
         entry.triangle = t;
-        entry.slot = slot_of[t];
         entry.boundary_id = triangle_table[t].boundary_id;
     }
     build_leaf_grids();
