@@ -126,7 +126,7 @@ struct CellTest {
 };
 
 void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_reach,
-                     std::vector<std::uint32_t>& per_cell) {
+                     std::vector<std::uint32_t>& per_cell, std::vector<std::uint32_t>& pairs) {
     const LeafEntry* entries = leaf_entries.data() + leaf.list_begin;
     const int count = leaf.list_count;
     grid.lowest_boundary_id = grid.highest_boundary_id = count ? entries[0].boundary_id : 0;
@@ -148,6 +148,7 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
     grid.cells_begin = static_cast<int>(grid_cell_begin.size());
     // A sample's cell index is rounded: the cells are widened far beyond that.
     const double half = width / 2 * (1 + 1e-6) + 1e-12 * largest;
+    const double pad = half - width / 2;
     const int cell_count = cells * cells * cells;
     per_cell.assign(static_cast<std::size_t>(cell_count) + 1, 0);
 
@@ -173,8 +174,8 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
             test.margin = tolerance_reach + 1e-6 * longest + 1e-12 * (1 + size);
         int from[3], to[3];
         for (int a = 0; a < 3; ++a) {
-            double low = (entry.center[a] - test.limit - grid.low[a]) / width - 0.5;
-            double high = (entry.center[a] + test.limit - grid.low[a]) / width + 0.5;
+            double low = (entry.center[a] - test.limit - pad - grid.low[a]) / width;
+            double high = (entry.center[a] + test.limit + pad - grid.low[a]) / width;
             from[a] = low <= 0 ? 0 : (low >= cells ? cells : static_cast<int>(low));
             to[a] = high < 0 ? -1 : (high >= cells - 1 ? cells - 1 : static_cast<int>(high));
         }
@@ -187,18 +188,21 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
                     if (test.near(center, half)) visit((k * cells + j) * cells + i);
                 }
     };
+    // (cell, position) pairs, positions ascending: at most 16^3 cells and 2^16 positions.
+    pairs.clear();
     for (int n = 0; n < count; ++n)
-        for_each_cell(entries[n], [&](int cell) { ++per_cell[cell + 1]; });
+        for_each_cell(entries[n], [&](int cell) {
+            ++per_cell[cell + 1];
+            pairs.push_back(static_cast<std::uint32_t>(cell) << 16 | static_cast<std::uint32_t>(n));
+        });
     for (int c = 0; c < cell_count; ++c) per_cell[c + 1] += per_cell[c];
     const std::size_t base = grid_cell_entries.size();
     for (int c = 0; c < cell_count; ++c)
         grid_cell_begin.push_back(static_cast<std::uint32_t>(base + per_cell[c]));
     grid_cell_entries.resize(base + per_cell[cell_count]);
     // Leaf order within each cell: ties still go to the higher index.
-    for (int n = 0; n < count; ++n)
-        for_each_cell(entries[n], [&](int cell) {
-            grid_cell_entries[base + per_cell[cell]++] = static_cast<std::uint16_t>(n);
-        });
+    for (std::uint32_t pair : pairs)
+        grid_cell_entries[base + per_cell[pair >> 16]++] = static_cast<std::uint16_t>(pair & 0xffff);
     grid_cell_begin.push_back(static_cast<std::uint32_t>(grid_cell_entries.size()));
 }
 
@@ -207,24 +211,64 @@ void build_leaf_grids() {
     grid_cell_begin.clear();
     grid_cell_entries.clear();
     leaf_grids.assign(octree_nodes.size(), LeafGrid{});
-    std::vector<std::uint32_t> per_cell;
+    std::vector<std::uint32_t> per_cell, pairs;
     for (std::size_t node = 0; node < octree_nodes.size(); ++node)
         if (octree_nodes[node].level == octree_depth)
-            build_leaf_grid(octree_nodes[node], leaf_grids[node], tolerance_reach, per_cell);
+            build_leaf_grid(octree_nodes[node], leaf_grids[node], tolerance_reach, per_cell, pairs);
     grid_cell_begin.shrink_to_fit();
     grid_cell_entries.shrink_to_fit();
+}
+
+// Whether triangle t takes the sample nearer than the best so far; if so it becomes the best.
+inline void try_triangle(const double p[3], int t, double tolerance, int& best,
+                         double& best_distance) {
+    const LocateTriangle& tri = locate_triangles[t];
+    const double r[3] = {p[0] - tri.p0[0], p[1] - tri.p0[1], p[2] - tri.p0[2]};
+    const double h = r[0] * tri.normal[0] + r[1] * tri.normal[1] + r[2] * tri.normal[2];
+    const double a = std::fabs(h);
+    if (a > tolerance || a >= best_distance) return;
+
+    const double q[3] = {p[0] - h * tri.normal[0], p[1] - h * tri.normal[1],
+                         p[2] - h * tri.normal[2]};
+    const double qr[3] = {q[0] - tri.p0[0], q[1] - tri.p0[1], q[2] - tri.p0[2]};
+    double u, v;
+    if (inside(qr, tri.edge1, tri.edge2, tri.axis_i, tri.axis_j, u, v)) {
+        best = t;
+        best_distance = a;
+        return;
+    }
+    // Only the edge on the side the solve points to is tried: beyond a corner the sample
+    // counts only if its foot on that edge falls within the edge.
+    const int k = u < 0 ? 2 : (v < 0 ? 0 : 1);
+    const double* en = tri.edge_normal[k];
+    const double* pk = tri.corner[k];
+    const double s = (q[0] - pk[0]) * en[0] + (q[1] - pk[1]) * en[1] + (q[2] - pk[2]) * en[2];
+    const double f[3] = {q[0] - s * en[0], q[1] - s * en[1], q[2] - s * en[2]};
+    const double d[3] = {p[0] - f[0], p[1] - f[1], p[2] - f[2]};
+    const double e = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    if (e <= tolerance && e < best_distance) {
+        const double fr[3] = {f[0] - tri.p0[0], f[1] - tri.p0[1], f[2] - tri.p0[2]};
+        if (inside(fr, tri.edge1, tri.edge2, tri.axis_i, tri.axis_j, u, v)) {
+            best = t;
+            best_distance = e;
+        }
+    }
 }
 
 // The leaf's search, over the positions the list names (all of them when there is none).
 // Leaf lists run from high index to low and only a strictly smaller distance replaces the
 // best, so of two equally near triangles the higher index wins; existing maps rely on it.
+// The sphere test runs first over the whole list, asking for the triangles it passes
+// while it goes on, so that their records arrive together rather than one after another.
 template <typename Position>
 int search_leaf(const double p[3], int sample_boundary_id, const LeafEntry* entries,
                 const Position* positions, int count, double& best_distance) {
     const double tolerance = settings.tolerance;
     const double tolerance_reach = tolerance * (1 + 1e-6);
     const int rule = settings.enforce_boundID_match;
-    const LocateTriangle* triangles = locate_triangles.data();
+    constexpr int room = 64;
+    int reached[room];
+    int found = 0;
     int best = no_triangle;
     best_distance = 1e9;
     for (int n = 0; n < count; ++n) {
@@ -237,39 +281,20 @@ int search_leaf(const double p[3], int sample_boundary_id, const LeafEntry* entr
                              p[2] - entry.center[2]};
         const double limit = entry.reach + tolerance_reach;
         if (!(c[0] * c[0] + c[1] * c[1] + c[2] * c[2] <= limit * limit)) continue;
-
-        const LocateTriangle& tri = triangles[entry.triangle];
-        const double r[3] = {p[0] - tri.p0[0], p[1] - tri.p0[1], p[2] - tri.p0[2]};
-        const double h = r[0] * tri.normal[0] + r[1] * tri.normal[1] + r[2] * tri.normal[2];
-        const double a = std::fabs(h);
-        if (a > tolerance || a >= best_distance) continue;
-
-        const double q[3] = {p[0] - h * tri.normal[0], p[1] - h * tri.normal[1],
-                             p[2] - h * tri.normal[2]};
-        const double qr[3] = {q[0] - tri.p0[0], q[1] - tri.p0[1], q[2] - tri.p0[2]};
-        double u, v;
-        if (inside(qr, tri.edge1, tri.edge2, tri.axis_i, tri.axis_j, u, v)) {
-            best = entry.triangle;
-            best_distance = a;
-            continue;
+        if (found == room) {
+            // More than the room holds (a tolerance as large as the triangles): the rest
+            // are tried as they come, after those already found.
+            for (int k = 0; k < found; ++k) try_triangle(p, reached[k], tolerance, best, best_distance);
+            found = 0;
         }
-        // Only the edge on the side the solve points to is tried: beyond a corner the sample
-        // counts only if its foot on that edge falls within the edge.
-        const int k = u < 0 ? 2 : (v < 0 ? 0 : 1);
-        const double* en = tri.edge_normal[k];
-        const double* pk = tri.corner[k];
-        const double s = (q[0] - pk[0]) * en[0] + (q[1] - pk[1]) * en[1] + (q[2] - pk[2]) * en[2];
-        const double f[3] = {q[0] - s * en[0], q[1] - s * en[1], q[2] - s * en[2]};
-        const double d[3] = {p[0] - f[0], p[1] - f[1], p[2] - f[2]};
-        const double e = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
-        if (e <= tolerance && e < best_distance) {
-            const double fr[3] = {f[0] - tri.p0[0], f[1] - tri.p0[1], f[2] - tri.p0[2]};
-            if (inside(fr, tri.edge1, tri.edge2, tri.axis_i, tri.axis_j, u, v)) {
-                best = entry.triangle;
-                best_distance = e;
-            }
-        }
+        const char* record = reinterpret_cast<const char*>(&locate_triangles[entry.triangle]);
+        __builtin_prefetch(record);
+        __builtin_prefetch(record + 64);
+        __builtin_prefetch(record + 128);
+        __builtin_prefetch(record + 192);
+        reached[found++] = entry.triangle;
     }
+    for (int k = 0; k < found; ++k) try_triangle(p, reached[k], tolerance, best, best_distance);
     return best;
 }
 
