@@ -106,8 +106,20 @@ bool growth_refused(int mode, int origin_boundary, int neighbor_boundary) {
     return false;
 }
 
+// Beyond the limit, as sqrt(d2) > limit decides it: the square of the limit settles all but
+// a band of rounding around it, where the root is taken as before.
+inline bool beyond(double d2, double limit) {
+    const double limit2 = limit * limit;
+    if (limit >= 0 && limit2 > 1e-280 && limit2 < 1e280) {
+        if (d2 <= limit2 * (1 - 1e-12)) return false;
+        if (d2 >= limit2 * (1 + 1e-12)) return true;
+    }
+    return std::sqrt(d2) > limit;
+}
+
 void grow_from(int origin) {
-    const GrowthNode& o = growth_nodes[origin];
+    const GrowthNode* nodes = growth_nodes.data();
+    const GrowthNode& o = nodes[origin];
     const TriangleStep& os = triangle_step[origin];
     const double origin_reach = triangle_table[origin].reach;
     const int mark = triangle_table[origin].index;
@@ -116,29 +128,33 @@ void grow_from(int origin) {
     // Local copies: the stores below could otherwise alias the settings for the compiler.
     const int mode = settings.enforce_boundID_match;
     const double grow_mult = settings.grow_mult;
-    grow_mark[origin] = mark;
+    const double origin_centroid[3] = {o.centroid[0], o.centroid[1], o.centroid[2]};
+    const int origin_boundary = o.boundary_id;
+    int* marks = grow_mark.data();
+    int* queue = growth_queue.data();
+    int blocked = 0;
+    marks[origin] = mark;
     int head = 0, tail = 0;
-    growth_queue[tail++] = origin;
+    queue[tail++] = origin;
     while (head < tail) {
-        const GrowthNode& f = growth_nodes[growth_queue[head++]];
+        const GrowthNode& f = nodes[queue[head++]];
         for (int k = 0; k < 3; ++k) {
-            int n = f.neighbor[k];
-            if (n < 0 || grow_mark[n] == mark) continue;
-            const GrowthNode& nt = growth_nodes[n];
+            const int n = f.neighbor[k];
+            if (n < 0 || marks[n] == mark) continue;
+            const GrowthNode& nt = nodes[n];
             // Not marked: a refused neighbour is looked at, and counted, again.
-            if (growth_refused(mode, o.boundary_id, nt.boundary_id)) {
-                ++step_counts.boundary_blocked_count;
+            if (growth_refused(mode, origin_boundary, nt.boundary_id)) {
+                ++blocked;
                 continue;
             }
-            grow_mark[n] = mark;
+            marks[n] = mark;
             // Measured from the origin, not from the triangle the search came through, so
             // the footprint does not creep across the surface.
-            double dx = nt.centroid[0] - o.centroid[0];
-            double dy = nt.centroid[1] - o.centroid[1];
-            double dz = nt.centroid[2] - o.centroid[2];
-            double d = std::sqrt(dx * dx + dy * dy + dz * dz);
-            double limit = (origin_reach + nt.radius) * grow_mult;
-            if (d > limit) continue;
+            const double dx = nt.centroid[0] - origin_centroid[0];
+            const double dy = nt.centroid[1] - origin_centroid[1];
+            const double dz = nt.centroid[2] - origin_centroid[2];
+            const double limit = (origin_reach + nt.radius) * grow_mult;
+            if (beyond(dx * dx + dy * dy + dz * dz, limit)) continue;
             TriangleStep& ns = triangle_step[n];
             if (ns.hit_state != hit_directly) {
                 if (ns.hit_state == no_data) {
@@ -156,9 +172,10 @@ void grow_from(int origin) {
                 grown_reach[n] = limit;
                 ns.step_weight += 1;
             }
-            growth_queue[tail++] = n;
+            queue[tail++] = n;
         }
     }
+    step_counts.boundary_blocked_count += blocked;
 }
 
 }  // namespace

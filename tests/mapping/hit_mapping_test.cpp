@@ -4,7 +4,9 @@
 
 #include "mapping_test_tables.h"
 
+#include <cmath>
 #include <gtest/gtest.h>
+#include <vector>
 
 namespace {
 
@@ -116,6 +118,39 @@ TEST_F(HitMapping, GrowMultZeroGrowsOnlyOntoCoincidentCentroids) {
     grow();
     EXPECT_EQ(triangle_step[1].hit_state, grown);
     EXPECT_EQ(triangle_step[2].hit_state, no_data);
+}
+
+// The limit is compared by its square where rounding cannot decide otherwise: a limit
+// below zero still takes nothing (not even a coincident centroid), and centroids one ulp
+// either side of the limit, tiny, ordinary or huge, fall as the root decides.
+TEST_F(HitMapping, DistanceLimitHoldsAtEveryScale) {
+    settings.grow_mult = -1;
+    make_strip({0, 0}, 1.0);
+    hit(0, 10, 300, 1);
+    grow();
+    EXPECT_EQ(triangle_step[1].hit_state, no_data);
+
+    for (double scale : {1e-160, 1e-3, 1.0, 1e150}) {
+        reset_mapping_tables();
+        settings.grow_mult = 1;
+        const double area = scale * scale;
+        const double limit = (std::sqrt(area) + scale) * 1;  // reach + radius, as grown
+        const std::vector<double> x = {0, limit, std::nextafter(limit, 0.0),
+                                       std::nextafter(limit, 1e300)};
+        make_strip(x, scale);
+        hit(0, 10, 300, area);
+        grow();
+        bool reachable = true;  // the strip is searched through its predecessor
+        for (int t = 1; t < 4; ++t) {
+            reachable = reachable && !(std::sqrt(x[t] * x[t]) > limit);
+            EXPECT_EQ(triangle_step[t].hit_state, reachable ? grown : no_data)
+                << "scale " << scale << " triangle " << t;
+        }
+        if (scale == 1.0) {
+            EXPECT_EQ(triangle_step[2].hit_state, grown);
+            EXPECT_EQ(triangle_step[3].hit_state, no_data);
+        }
+    }
 }
 
 TEST_F(HitMapping, SearchPassesThroughDirectHitsWithoutChangingThem) {

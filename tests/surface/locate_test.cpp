@@ -209,3 +209,154 @@ TEST(LocatePoint, LeafSearchAgreesWithTheWholeSurface) {
     }
     EXPECT_GT(found, 1000);
 }
+
+namespace {
+
+// The leaf search exactly as the rule reads: every triangle of the sample's leaf, in list
+// order, no filter.
+int plain_leaf_scan(const double p[3], int sample_boundary_id, double& distance_out) {
+    const int node = leaf_of(p);
+    if (node == no_node) return no_triangle;
+    const OctreeNode& leaf = octree_nodes[node];
+    const int rule = settings.enforce_boundID_match;
+    const double tolerance = settings.tolerance;
+    int best = no_triangle;
+    double best_distance = 1e9;
+    bool excluded = false;
+    for (int n = 0; n < leaf.list_count; ++n) {
+        const int t = octree_leaf_triangles[leaf.list_begin + n];
+        const Triangle& tri = triangle_table[t];
+        if ((rule == 1 && tri.boundary_id != sample_boundary_id) ||
+            (rule == 2 && sample_boundary_id == 1 && tri.boundary_id != 1)) {
+            excluded = true;
+            continue;
+        }
+        const Vertex& p0 = vertex_table[tri.vert[0]];
+        const double base[3] = {p0.x, p0.y, p0.z};
+        const double r[3] = {p[0] - base[0], p[1] - base[1], p[2] - base[2]};
+        const double h = r[0] * tri.normal[0] + r[1] * tri.normal[1] + r[2] * tri.normal[2];
+        const double a = std::fabs(h);
+        if (a > tolerance || a >= best_distance) continue;
+        double q[3], qr[3];
+        for (int k = 0; k < 3; ++k) q[k] = p[k] - h * tri.normal[k];
+        for (int k = 0; k < 3; ++k) qr[k] = q[k] - base[k];
+        double u, v;
+        if (point_in_triangle(qr, tri, u, v)) {
+            best = t;
+            best_distance = a;
+            continue;
+        }
+        const int k = u < 0 ? 2 : (v < 0 ? 0 : 1);
+        const Vertex& corner = vertex_table[tri.vert[k]];
+        const double pk[3] = {corner.x, corner.y, corner.z};
+        const double* en = tri.edge_normal[k];
+        const double s = (q[0] - pk[0]) * en[0] + (q[1] - pk[1]) * en[1] + (q[2] - pk[2]) * en[2];
+        double f[3], d[3], fr[3];
+        for (int c = 0; c < 3; ++c) f[c] = q[c] - s * en[c];
+        for (int c = 0; c < 3; ++c) d[c] = p[c] - f[c];
+        const double e = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+        for (int c = 0; c < 3; ++c) fr[c] = f[c] - base[c];
+        if (e <= tolerance && e < best_distance && point_in_triangle(fr, tri, u, v)) {
+            best = t;
+            best_distance = e;
+        }
+    }
+    distance_out = best != no_triangle ? best_distance : -1.0;
+    if (best != no_triangle) return best;
+    return excluded ? refused_for_boundary_id : no_triangle;
+}
+
+// A wavy sheet of 2 * n * n triangles over [0, size]^2 at height z0, boundary IDs 1 to 3 in
+// stripes, with one loose vertex at `far` to set the size of the root cube.
+std::string wavy_sheet(int n, double size, double far) {
+    std::string text = std::to_string((n + 1) * (n + 1)) + " " +
+                       std::to_string((n + 1) * (n + 1) + 1) + " " + std::to_string(2 * n * n) +
+                       "\n";
+    char line[160];
+    for (int j = 0; j <= n; ++j)
+        for (int i = 0; i <= n; ++i) {
+            double x = size * i / n, y = size * j / n;
+            std::snprintf(line, sizeof line, "%d %.17g %.17g %.17g\n", j * (n + 1) + i, x, y,
+                          0.1 * size * std::sin(6 * x / size) * std::cos(5 * y / size));
+            text += line;
+        }
+    std::snprintf(line, sizeof line, "%d %.17g %.17g %.17g\n", (n + 1) * (n + 1), far, far, far);
+    text += line;
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            int a = j * (n + 1) + i, b = a + 1, c = a + n + 1, d = c + 1;
+            int id = 1 + (i / 3 + j / 5) % 3;
+            text += std::to_string(a) + " " + std::to_string(b) + " " + std::to_string(d) + " " +
+                    std::to_string(id) + "\n";
+            text += std::to_string(a) + " " + std::to_string(d) + " " + std::to_string(c) + " " +
+                    std::to_string(id) + "\n";
+        }
+    return text;
+}
+
+// Random samples near random triangles, at their corners and edge midpoints (where
+// neighbours tie) and far off; every answer and distance must be the plain scan's, bit for
+// bit, under each boundary-ID rule.
+void expect_plain_scan_answers(int samples, unsigned seed) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> unit(0, 1);
+    const double tolerance = settings.tolerance;
+    int hits = 0, ties = 0;
+    for (int s = 0; s < samples; ++s) {
+        const Triangle& near = triangle_table[random() % triangle_table.size()];
+        const Vertex& a = vertex_table[near.vert[0]];
+        const Vertex& b = vertex_table[near.vert[1]];
+        const Vertex& c = vertex_table[near.vert[2]];
+        double u = unit(random), v = unit(random);
+        switch (s % 5) {
+        case 0: u = 0, v = 0; break;        // a corner
+        case 1: u = 0.5, v = 0; break;      // an edge's midpoint
+        default: if (u + v > 1) u = 1 - u, v = 1 - v;
+        }
+        const double height = tolerance * (s % 7 == 0 ? 8 * (unit(random) - 0.5)
+                                                       : 2.4 * (unit(random) - 0.5));
+        double p[3];
+        const double pa[3] = {a.x, a.y, a.z}, pb[3] = {b.x, b.y, b.z}, pc[3] = {c.x, c.y, c.z};
+        for (int k = 0; k < 3; ++k)
+            p[k] = pa[k] + u * (pb[k] - pa[k]) + v * (pc[k] - pa[k]) + height * near.normal[k];
+        const int sample_boundary_id = 1 + static_cast<int>(random() % 3);
+        for (int rule = 0; rule <= 2; ++rule) {
+            settings.enforce_boundID_match = rule;
+            double got_distance = -7, want_distance = -7;
+            const int got = locate_point(p, sample_boundary_id, got_distance);
+            const int want = plain_leaf_scan(p, sample_boundary_id, want_distance);
+            ASSERT_EQ(got, want) << "sample " << s << " rule " << rule;
+            ASSERT_EQ(got_distance, want_distance) << "sample " << s << " rule " << rule;
+            hits += got >= 0;
+            ties += got >= 0 && s % 5 < 2;
+        }
+    }
+    settings.enforce_boundID_match = 0;
+    EXPECT_GT(hits, samples);
+    EXPECT_GT(ties, samples / 10);
+}
+
+}  // namespace
+
+// Crowded leaves: a fine sheet in a large root cube puts about two hundred triangles into
+// each leaf, with a tolerance about a third of an edge, as on refined engine surfaces.
+TEST(LocatePoint, CrowdedLeavesGiveThePlainScansAnswers) {
+    use_identity_frame();
+    settings.tolerance = 0.0005;
+    read_surface_text(wavy_sheet(60, 0.1, 1.0));
+    build_subdivision();
+    int crowded = 0;
+    for (const OctreeNode& node : octree_nodes)
+        crowded += node.level == octree_depth && node.list_count >= 100;
+    EXPECT_GT(crowded, 10);
+    expect_plain_scan_answers(6000, 2026);
+}
+
+// A tolerance larger than the leaves: every cell lists much of its leaf.
+TEST(LocatePoint, LargeToleranceGivesThePlainScansAnswers) {
+    use_identity_frame();
+    settings.tolerance = 0.03;
+    read_surface_text(wavy_sheet(40, 1.0, 1.0));
+    build_subdivision();
+    expect_plain_scan_answers(3000, 7);
+}
