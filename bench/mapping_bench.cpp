@@ -6,6 +6,7 @@
 // cells_z blocks]` writes htc_inputs.in, surface.dat and transfer.out into DIR. The
 // benchmark itself generates its cases under /tmp on first use and keeps them.
 #include "config/options.h"
+#include "mapping/deposit.h"
 #include "mapping/hit_mapping.h"
 #include "mapping/moving_surfaces.h"
 #include "mapping/run.h"
@@ -140,6 +141,7 @@ void BM_MappingRun(benchmark::State& state) {
     size.cells_theta = static_cast<int>(state.range(2));
     size.cells_z = static_cast<int>(state.range(3));
     size.blocks = static_cast<int>(state.range(4));
+    const int method = static_cast<int>(state.range(5));
     fs::path dir = ensure_case(size);
     fs::path old_dir = fs::current_path();
     fs::current_path(dir);
@@ -152,6 +154,7 @@ void BM_MappingRun(benchmark::State& state) {
     Clock::time_point setup_start = Clock::now();
     settings = MapSettings();
     read_options_file("surface.dat");
+    settings.mapping_method = method;
     read_surface("surface.dat");
     build_subdivision();
     double setup = seconds_since(setup_start);
@@ -175,12 +178,21 @@ void BM_MappingRun(benchmark::State& state) {
                     ++steps;
                     Clock::time_point t2 = Clock::now();
                     correct_positions();
-                    locate_samples(block.time, time_unit);
-                    Clock::time_point t3 = Clock::now();
-                    grow_from_hits(block.time);
-                    collect_empty(block.time);
-                    Clock::time_point t4 = Clock::now();
-                    int not_assigned = integrate_step(block.time);
+                    Clock::time_point t3, t4;
+                    int not_assigned;
+                    if (method == 1) {
+                        // The deposit has no separate growth: all of it counts as locating.
+                        deposit_samples(block.time, time_unit);
+                        t3 = t4 = Clock::now();
+                        not_assigned = integrate_deposit(block.time, previous_time);
+                    } else {
+                        locate_samples(block.time, time_unit);
+                        t3 = Clock::now();
+                        grow_from_hits(block.time);
+                        collect_empty(block.time);
+                        t4 = Clock::now();
+                        not_assigned = integrate_step(block.time);
+                    }
                     report_step(block.time, previous_time, time_unit, not_assigned);
                     previous_time = block.time;
                     Clock::time_point t5 = Clock::now();
@@ -221,10 +233,15 @@ void BM_MappingRun(benchmark::State& state) {
 
 }  // namespace
 
-// A small case for a quick look, then ~1M triangles with 51 blocks of 200k rows (50 steps).
+// A small case for a quick look, then ~1M triangles with 51 blocks of 200k rows (50 steps);
+// the last argument is mapping_method (0 hit mapping and growth, 1 overlap deposit). The two
+// methods side by side: --benchmark_filter='/1000/' --benchmark_repetitions=3
+// --benchmark_enable_random_interleaving=true.
 BENCHMARK(BM_MappingRun)
-    ->Args({100, 50, 50, 40, 6})
-    ->Args({1000, 500, 500, 400, 51})
+    ->Args({100, 50, 50, 40, 6, 0})
+    ->Args({100, 50, 50, 40, 6, 1})
+    ->Args({1000, 500, 500, 400, 51, 0})
+    ->Args({1000, 500, 500, 400, 51, 1})
     ->Unit(benchmark::kSecond)
     ->Iterations(1);
 

@@ -857,10 +857,12 @@ void print_window_figures() {
         double ratio = b.sample_area > 0 ? b.wetted_area / b.sample_area : 0.0;
         double unmapped_share = b.sample_area + b.unmapped_area > 0
                                     ? b.unmapped_area / (b.sample_area + b.unmapped_area) : 0.0;
-        say("boundary %d: q*A %e (conservation %.3e), h*A %e (conservation %.3e), area ratio "
-            "%.4f, unmapped area share %.3e, wetted area %e to %e\n",
-            id, b.sample_flux, flux_error, b.sample_htc, htc_error, ratio, unmapped_share,
-            b.wetted_min, b.wetted_max);
+        // Window means: the sums carry the step lengths.
+        double per_time = window_time > 0 ? 1 / window_time : 0.0;
+        say("boundary %d: mean q*A %e (conservation %.3e), mean h*A %e (conservation %.3e), "
+            "area ratio %.4f, unmapped area share %.3e, wetted area %e to %e\n",
+            id, b.sample_flux * per_time, flux_error, b.sample_htc * per_time, htc_error, ratio,
+            unmapped_share, b.wetted_min, b.wetted_max);
     }
     if (gap_fill.triangles > 0)
         say("filled %d sliver triangles: %.3e of the wetted area, %.3e of the heat moved, "
