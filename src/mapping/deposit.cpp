@@ -28,8 +28,8 @@ std::vector<double> deposit_sample_weight;
 
 namespace {
 
-// A sample reaches points within this many square roots of its area: the corners of a
-// square face lie at 0.71, so a regular mesh leaves no dry points inside its wall.
+// A point farther from its nearest sample than this many square roots of the sample's area
+// is dry: the corners of a rectangular face lie within it up to sides of about 1:3.7.
 constexpr double reach_factor = 1.0;
 // Within half the square root of its area a point is always the sample's; beyond, only
 // where the sample's cell, mirrored through the sample, reaches as far.
@@ -844,8 +844,9 @@ void print_window_figures() {
     say("\noverlap deposit over %d steps: %d samples mapped, %d unmapped (%d refused for "
         "boundary ID), %d with HTC 0, %d taken whole by one triangle\n",
         w.steps, w.mapped, w.unmapped, w.refused, w.zero_htc, w.whole);
-    say("largest weight-sum error %.3e, largest mapping distance %e\n", w.max_weight_error,
-        w.max_distance);
+    say("largest weight-sum error %.3e, largest mapping distance %e, coverage of wetted "
+        "triangles %.4f to %.4f (mean %.4f)\n",
+        w.max_weight_error, w.max_distance, w.coverage_min, w.coverage_max, w.coverage_mean);
     if (w.boundary.empty()) return;
     for (int id = 0; id < max_boundaries; ++id) {
         const DepositBoundary& b = w.boundary[id];
@@ -874,7 +875,32 @@ void print_window_figures() {
 
 }  // namespace
 
+namespace {
+
+// Coverage of the wetted triangles over the window: deposited area over wetted area (1
+// where the two meshes cover the same wall; their area ratio where they do not).
+void window_coverage() {
+    DepositFigures& w = deposit_window_figures;
+    double sum = 0;
+    int count = 0;
+    w.coverage_min = 1e300;
+    w.coverage_max = 0;
+    for (const DepositSums& sums : deposit_window) {
+        if (!(sums.wetted > 0)) continue;
+        double coverage = sums.weight / sums.wetted;
+        w.coverage_min = std::min(w.coverage_min, coverage);
+        w.coverage_max = std::max(w.coverage_max, coverage);
+        sum += coverage;
+        ++count;
+    }
+    if (count == 0) w.coverage_min = 0;
+    w.coverage_mean = count ? sum / count : 0;
+}
+
+}  // namespace
+
 void finish_deposit() {
+    window_coverage();
     finish_deposit_triangles();
     fill_slivers();
     uninitialized_triangles.clear();

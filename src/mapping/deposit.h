@@ -4,12 +4,15 @@
 // a step gets nothing for that step.
 //
 // How a step goes: every sample is projected with locate_point (a miss is unmapped, counted,
-// never moved); quadrature points on each triangle go to the nearest sample of a matching
-// boundary within the normal tolerance and a tangential reach of 0.75 sqrt(area) (farther
-// points are dry); a sample's share of points O_ij becomes weights W_ij = a_i O_ij / V_i, a
-// sample with no point goes whole onto the triangle it projects onto; a few balancing sweeps
-// bring each triangle's sum towards its wetted area, ending on the samples so their sums stay
-// exact. The triangles then take linear sums (h, h T, q, ...) and nothing is divided per step.
+// never moved); quadrature points on each triangle go to the samples of a matching boundary
+// within the normal tolerance: a point is dry when its nearest sample is farther than
+// sqrt(area), or farther than the sample's cell reaches on the opposite side (the edge of
+// the wetted region, a piston's top edge); a wet point is shared among the samples whose
+// smooth kernel covers it. A sample's share O_ij becomes weights W_ij = a_i O_ij / V_i; a
+// sample with no point goes whole onto the triangle it projects onto. Balancing sweeps bring
+// each fully wetted triangle's sum to its area, ending on the samples so their sums stay
+// exact. The triangles then take linear sums (h, h T, q, ...), nothing divided per step.
+// While the samples stay where they were (a fixed wall), the weights are reused.
 #pragma once
 
 #include <string>

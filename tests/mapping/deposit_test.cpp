@@ -591,7 +591,9 @@ TEST_F(Deposit, MovingPistonMatchesTheExposureAndTheHeatRate) {
     for (const Triangle& tri : triangle_table) {
         double top_z = -1;
         for (int k = 0; k < 3; ++k) top_z = std::max(top_z, vertex_table[tri.vert[k]].z);
-        if (top_z < Piston::z0 - 0.002) EXPECT_EQ(tri.initialized, 0);
+        if (top_z < Piston::z0 - 0.002) {
+            EXPECT_EQ(tri.initialized, 0);
+        }
     }
 }
 
