@@ -37,6 +37,7 @@ struct CaseSize {
     int cells_theta = 500;   // CFD cells around (coarser than the triangles: growth fills)
     int cells_z = 400;       // CFD cells along
     int blocks = 51;         // output times; the first only marks the start
+    int turning = 0;         // 1: the cells turn a tenth of a cell per block (samples move)
 };
 
 constexpr double liner_radius = 0.05, liner_height = 0.1;
@@ -94,7 +95,7 @@ bool write_transfer(const fs::path& dir, const CaseSize& size) {
         int n = 0;
         for (int j = 0; j < size.cells_z; ++j)
             for (int i = 0; i < size.cells_theta; ++i) {
-                double a = two_pi * (i + 0.5) / size.cells_theta;
+                double a = two_pi * (i + 0.5 + 0.1 * b * size.turning) / size.cells_theta;
                 // Cell centres lie on the true cylinder, a little off the facets.
                 double x = liner_radius * std::cos(a), y = liner_radius * std::sin(a);
                 double z = liner_height * (j + 0.5) / size.cells_z;
@@ -119,7 +120,8 @@ fs::path ensure_case(const CaseSize& size) {
     fs::path dir = fs::temp_directory_path() /
                    ("quorvel_mapping_bench_" + std::to_string(size.theta) + "_" +
                     std::to_string(size.z) + "_" + std::to_string(size.cells_theta) + "_" +
-                    std::to_string(size.cells_z) + "_" + std::to_string(size.blocks));
+                    std::to_string(size.cells_z) + "_" + std::to_string(size.blocks) +
+                    (size.turning ? "_turning" : ""));
     if (fs::exists(dir / "done")) return dir;
     if (make_case(dir, size)) {
         std::FILE* done = std::fopen((dir / "done").c_str(), "w");  // a complete case
@@ -142,6 +144,7 @@ void BM_MappingRun(benchmark::State& state) {
     size.cells_z = static_cast<int>(state.range(3));
     size.blocks = static_cast<int>(state.range(4));
     const int method = static_cast<int>(state.range(5));
+    size.turning = static_cast<int>(state.range(6));
     fs::path dir = ensure_case(size);
     fs::path old_dir = fs::current_path();
     fs::current_path(dir);
@@ -234,14 +237,17 @@ void BM_MappingRun(benchmark::State& state) {
 }  // namespace
 
 // A small case for a quick look, then ~1M triangles with 51 blocks of 200k rows (50 steps);
-// the last argument is mapping_method (0 hit mapping and growth, 1 overlap deposit). The two
-// methods side by side: --benchmark_filter='/1000/' --benchmark_repetitions=3
-// --benchmark_enable_random_interleaving=true.
+// then mapping_method (0 hit mapping and growth, 1 overlap deposit) and 1 for cells that
+// move from block to block. The two methods side by side: --benchmark_filter='/1000/'
+// --benchmark_repetitions=3 --benchmark_enable_random_interleaving=true.
 BENCHMARK(BM_MappingRun)
-    ->Args({100, 50, 50, 40, 6, 0})
-    ->Args({100, 50, 50, 40, 6, 1})
-    ->Args({1000, 500, 500, 400, 51, 0})
-    ->Args({1000, 500, 500, 400, 51, 1})
+    ->Args({100, 50, 50, 40, 6, 0, 0})
+    ->Args({100, 50, 50, 40, 6, 1, 0})
+    ->Args({1000, 500, 500, 400, 51, 0, 0})
+    ->Args({1000, 500, 500, 400, 51, 1, 0})
+    // Samples that move every block: the deposit builds its weights afresh at each step.
+    ->Args({300, 150, 150, 120, 11, 0, 1})
+    ->Args({300, 150, 150, 120, 11, 1, 1})
     ->Unit(benchmark::kSecond)
     ->Iterations(1);
 

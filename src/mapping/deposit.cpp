@@ -38,7 +38,7 @@ constexpr double mirror_margin = 0.2;
 // A sample's kernel reaches a little farther, to the centres of its neighbours.
 constexpr double support_factor = 1.25;
 // Quadrature points per median sample area, and the subdivision levels a triangle may take.
-constexpr double points_per_sample = 16;
+constexpr double points_per_sample = 9;
 constexpr int max_level = 8;
 constexpr int balancing_sweeps = 200;
 
@@ -171,7 +171,7 @@ struct Candidate {
     double q[3];  // the sample's foot on the triangle's plane
     double reach2;    // a point is wet when its nearest sample is this close
     double inner2;    // and always wet this close
-    double support2;  // the sample's kernel reaches this far
+    double support2_inverse;  // 1 / the square of how far the sample's kernel reaches
     double overlap;
     int sample;
 };
@@ -245,7 +245,7 @@ void assign_points(int t, double search, std::vector<Candidate>& candidates) {
                 if (dx * dx + dy * dy + dz * dz > reach_limit * reach_limit) continue;
                 double reach = sample_reach(sample.area);
                 c.reach2 = reach * reach;
-                c.support2 = sample.area * (support_factor * support_factor);
+                c.support2_inverse = 1 / (sample.area * (support_factor * support_factor));
                 c.inner2 = sample.area * (inner_factor * inner_factor);
                 c.overlap = 0;
                 c.sample = s;
@@ -254,8 +254,7 @@ void assign_points(int t, double search, std::vector<Candidate>& candidates) {
         }
     if (candidates.empty()) return;
     const int count = static_cast<int>(candidates.size());
-    static thread_local std::vector<double> distance2, kernel;
-    distance2.resize(count);
+    static thread_local std::vector<double> kernel;
     kernel.resize(count);
     const double weight = triangle_area[t] / (level * level);
     const double step = 1.0 / (3.0 * level);
@@ -269,16 +268,20 @@ void assign_points(int t, double search, std::vector<Candidate>& candidates) {
                 double p[3];
                 for (int a = 0; a < 3; ++a) p[a] = p0[a] + u * e1[a] + v * e2[a];
                 int best = -1;
-                double best2 = 1e300;
+                double best2 = 1e300, total = 0;
+                // One pass: the nearest sample, and the kernel of every sample covering p.
                 for (int c = 0; c < count; ++c) {
-                    double dx = p[0] - candidates[c].q[0], dy = p[1] - candidates[c].q[1],
-                           dz = p[2] - candidates[c].q[2];
+                    const Candidate& k = candidates[c];
+                    double dx = p[0] - k.q[0], dy = p[1] - k.q[1], dz = p[2] - k.q[2];
                     double d2 = dx * dx + dy * dy + dz * dz;
-                    distance2[c] = d2;
                     if (d2 < best2) {
                         best2 = d2;
                         best = c;
                     }
+                    double x = d2 * k.support2_inverse;
+                    double w = x < 1 ? (1 - x) * (1 - x) : 0.0;
+                    kernel[c] = w;
+                    total += w;
                 }
                 if (best2 > candidates[best].reach2) continue;  // dry
                 if (best2 > candidates[best].inner2 && !inside_mirror(p, best, candidates))
@@ -286,14 +289,8 @@ void assign_points(int t, double search, std::vector<Candidate>& candidates) {
                 // Shared among the samples whose kernel covers the point, so a sample's
                 // share changes smoothly from point to point and no pair is missed for want
                 // of a point on the right side of a cell boundary.
-                double total = 0;
-                for (int c = 0; c < count; ++c) {
-                    double x = distance2[c] / candidates[c].support2;
-                    kernel[c] = x < 1 ? (1 - x) * (1 - x) : 0.0;
-                    total += kernel[c];
-                }
-                for (int c = 0; c < count; ++c)
-                    if (kernel[c] > 0) candidates[c].overlap += weight * kernel[c] / total;
+                double share = weight / total;
+                for (int c = 0; c < count; ++c) candidates[c].overlap += kernel[c] * share;
                 wetted += weight;
             }
     if (wetted == 0) return;
@@ -391,7 +388,8 @@ void build_weights() {
     if (!mapped.empty() && levels_ready) {
         // Samples farther off the wall than the largest reach are found only through the
         // triangle they project onto; that keeps the search local.
-        double search = largest_reach + std::min(settings.tolerance, largest_reach);
+        double search = largest_reach * (support_factor / reach_factor) +
+                        std::min(settings.tolerance, largest_reach);
         build_grid(mapped, 2 * median(reaches));
         std::vector<Candidate> candidates;
         int triangle_count = static_cast<int>(triangle_table.size());
