@@ -9,6 +9,7 @@
 #include "mapping/deposit.h"
 #include "mapping/hit_mapping.h"
 #include "mapping/moving_surfaces.h"
+#include "mapping/report.h"
 #include "mapping/run.h"
 #include "mapping/time_window.h"
 #include "mapping/transfer.h"
@@ -196,6 +197,7 @@ void BM_MappingRun(benchmark::State& state) {
                         t4 = Clock::now();
                         not_assigned = integrate_step(block.time);
                     }
+                    report_end_step(block.time, block.time - previous_time);
                     report_step(block.time, previous_time, time_unit, not_assigned);
                     previous_time = block.time;
                     Clock::time_point t5 = Clock::now();

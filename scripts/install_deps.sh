@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages quorvel's build, tests and benchmarks need, when missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev python3-vtk9)
+# gmsh and calculix-ccx: the end-to-end run of a meshed tube through CalculiX;
+# python3-matplotlib: the picture of a map.
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev python3-vtk9
+          python3-matplotlib gmsh calculix-ccx)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

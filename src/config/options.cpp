@@ -20,12 +20,16 @@ OperationOrder operation_order;
 
 const ExtensionSetting extension_settings[] = {
     {"mapping_method", 1, &MapSettings::mapping_method},
+    {"film_output", 2, &MapSettings::film_output},
+    {"model_units", 1, &MapSettings::model_units},
 };
 const int extension_setting_count = sizeof extension_settings / sizeof extension_settings[0];
 
 namespace {
 
 const char* const options_file_name = "htc_inputs.in";
+// The largest boundary ID a transfer file may carry, so that IDs can be matched.
+constexpr int highest_surface_id = 498;
 const char* const order_template = "sc-rx-ry-rz-tx-ty-tz   orderofoperations";
 
 // Text of a line as the reader's buffer held it: with its line end, when it kept one.
@@ -77,6 +81,24 @@ struct OptionsReader {
     double real(const char* key) { return read_real_keyword_line(next(), key); }
     int integer(const char* key) { return read_int_keyword_line(next(), key); }
     std::string name() { return read_name_keyword_line(next()); }
+
+    // "NAME name 2": the third word of a surface name line gives the boundary ID of that
+    // surface's triangles, so a deck's surface can carry the CFD boundary's ID.
+    int surface_id(const InputLine& name_line, int position) {
+        std::string_view rest = name_line.text, word;
+        for (int k = 0; k < 3; ++k)
+            if (!next_word(rest, word)) return position;
+        int id = -1;
+        auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), id);
+        if (error != std::errc() || end != word.data() + word.size() || id < 0 ||
+            id > highest_surface_id) {
+            std::string found(word);
+            fatal("Error, %s line %d: the boundary ID after \"name\" must be 0 to %d, found "
+                  "\"%s\", exiting.\n",
+                  options_file_name, in.line_number, highest_surface_id, found.c_str());
+        }
+        return id;
+    }
 
     // Values outside what the run can use are refused rather than guessed at.
     void check_choice(const char* key, int value, int highest) {
@@ -257,7 +279,11 @@ void read_options_file(const std::string&) {
     s.use_elset = 0;
     if (s.read_abaqus >= 1) {
         s.num_surface = reader.integer("num_surface");
-        for (int i = 0; i < s.num_surface; ++i) s.surface_names.push_back(reader.name());
+        for (int i = 0; i < s.num_surface; ++i) {
+            const InputLine* line = reader.next();
+            s.surface_names.push_back(read_name_keyword_line(line));
+            s.surface_ids.push_back(reader.surface_id(*line, i + 1));
+        }
         if (s.num_surface >= 1) s.use_elset = reader.integer("use_elset");
     }
 

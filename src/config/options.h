@@ -31,6 +31,8 @@ struct MapSettings {
     int read_abaqus = 0;
     int num_surface = 0;
     std::vector<std::string> surface_names;
+    // Boundary ID of each surface's triangles: the name line's third word, else 1 + its index.
+    std::vector<int> surface_ids;
     int use_elset = 0;
     double max_htc = 0;
     int enforce_boundID_match = 0;
@@ -50,6 +52,8 @@ struct MapSettings {
     // Extension settings: optional "value key" lines after the last line of the fixed
     // sequence, in any order. The defaults keep the program's long-standing behaviour.
     int mapping_method = 0;  // 0 hit mapping with growth, 1 overlap deposit
+    int film_output = 0;     // 1 htc_film.inp, 2 also htc_dflux.inp (ABAQUS decks)
+    int model_units = 0;     // units of those card files: 0 SI, 1 mm-tonne-s
 };
 
 // An extension setting: an integer key taking 0 to `highest`.

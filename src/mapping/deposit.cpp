@@ -4,6 +4,7 @@
 
 #include "config/options.h"
 #include "mapping/hit_mapping.h"
+#include "mapping/report.h"
 #include "mapping/time_window.h"
 #include "mapping/transfer.h"
 #include "platform/fatal.h"
@@ -62,6 +63,8 @@ int cached_count = -1;
 int whole_count = 0;
 double largest_weight_error = 0;
 std::vector<double> sample_htc;       // h after the limit, per sample of the step
+// For the report, per sample: the triangle that took most of it, or locate_point's answer.
+std::vector<int> report_triangle_of;
 
 // Samples sorted into a grid of cubes, for the nearest-sample search.
 struct SampleGrid {
@@ -408,6 +411,13 @@ void build_weights() {
         triangle_wetted[t] = std::min(triangle_area[t], triangle_wetted[t] + sample_pool[s].area);
     }
     balance(mapped);
+    report_triangle_of = deposit_sample_triangle;
+    std::vector<double> largest(sample_count, 0.0);
+    for (const Pair& p : pairs)
+        if (p.weight > largest[p.sample]) {
+            largest[p.sample] = p.weight;
+            report_triangle_of[p.sample] = p.triangle;
+        }
     largest_weight_error = 0;
     for (const Pair& p : pairs) deposit_sample_weight[p.sample] += p.weight;
     for (int s : mapped) {
@@ -580,6 +590,23 @@ void write_step_files(double time, int dry_count) {
     close_point_file(file);
 }
 
+// Every sample and every triangle with a deposit into the mapping report, whose sums are
+// method-neutral: the samples with the columns used, the triangles with their step means.
+void report_deposit_step() {
+    bool convective = settings.use_convective_ht == 1;
+    for (int s = 0; s < sample_count; ++s) {
+        const CellDataPoint& sample = sample_pool[s];
+        report_sample(sample, report_triangle_of[s], convective ? sample.flux_conv : sample.flux,
+                      sample_htc[s], deposit_sample_distance[s]);
+    }
+    if (!report_ready()) return;
+    for (int t : touched) {
+        double area = report_triangles[t].area;
+        if (!(area > 0)) continue;
+        report_triangle_step(t, deposit_step[t].flux / area, deposit_step[t].htc / area);
+    }
+}
+
 }  // namespace
 
 void prepare_deposit() {
@@ -633,6 +660,7 @@ void deposit_samples(double time, const std::string& time_unit) {
         for (std::size_t k = 0; k < extra_count; ++k) extra[k] += w * x[k];
     }
     for (int t : touched) deposit_step[t].wetted = triangle_wetted[t];
+    report_deposit_step();
     step_figures();
     const DepositFigures& f = deposit_step_figures;
     double wetted = 0;
@@ -910,4 +938,64 @@ void finish_deposit() {
     }
     finish_vertices();
     print_window_figures();
+}
+
+void write_deposit_section(OutFile& file) {
+    const DepositFigures& w = deposit_window_figures;
+    out_text(file, "\nOverlap deposit (mapping_method 1)\n");
+    out_format(file,
+               "largest weight-sum error %.3e (each sample's weights sum to its area; limit "
+               "1e-12), %d samples taken whole by one triangle\n",
+               w.max_weight_error, w.whole);
+    out_format(file, "coverage of the wetted triangles (deposited area / wetted area): %.4f to "
+                     "%.4f, mean %.4f\n",
+               w.coverage_min, w.coverage_max, w.coverage_mean);
+    out_format(file, "%-8s %11s %11s %11s %11s %10s %9s %9s %9s %14s %14s\n", "boundary",
+               "q_conserv", "ha_conserv", "unmap_ar_%", "unmap_q_%", "area_ratio", "expo_min",
+               "expo_mean", "expo_max", "wetted_min_m2", "wetted_max_m2");
+    if (w.boundary.empty()) return;
+    // Exposure per structural boundary: the share of the window each triangle was wetted.
+    std::vector<double> low(max_boundaries, 1e300), high(max_boundaries, -1.0);
+    std::vector<double> exposed(max_boundaries, 0.0), area(max_boundaries, 0.0);
+    for (std::size_t t = 0; t < triangle_table.size() && t < deposit_window.size(); ++t) {
+        int id = triangle_table[t].boundary_id;
+        double a = triangle_area[t];
+        if (id < 0 || id >= max_boundaries || !(a > 0) || !(window_time > 0)) continue;
+        double e = std::min(1.0, deposit_window[t].wetted / (a * window_time));
+        low[id] = std::min(low[id], e);
+        high[id] = std::max(high[id], e);
+        exposed[id] += e * a;
+        area[id] += a;
+    }
+    for (int id = 0; id < max_boundaries; ++id) {
+        const DepositBoundary& b = w.boundary[id];
+        if (b.mapped == 0 && b.unmapped == 0 && area[id] == 0) continue;
+        auto relative = [](double mapped, double source, double scale) {
+            return scale > 0 ? (mapped - source) / scale : 0.0;
+        };
+        double all_area = b.sample_area + b.unmapped_area;
+        double all_heat = b.sample_flux_abs + b.unmapped_flux_abs;
+        std::string expo = area[id] > 0 ? format_string("%9.4f %9.4f %9.4f", low[id],
+                                                        exposed[id] / area[id], high[id])
+                                        : format_string("%9s %9s %9s", "-", "-", "-");
+        out_format(file, "%-8d %+11.3e %+11.3e %11.4f %11.4f %10.4f %s %14.6e %14.6e\n", id,
+                   relative(b.deposited_flux, b.sample_flux, b.sample_flux_abs),
+                   relative(b.deposited_htc, b.sample_htc, std::fabs(b.sample_htc)),
+                   all_area > 0 ? 100 * b.unmapped_area / all_area : 0.0,
+                   all_heat > 0 ? 100 * b.unmapped_flux_abs / all_heat : 0.0,
+                   b.sample_area > 0 ? b.wetted_area / b.sample_area : 0.0, expo.c_str(),
+                   b.wetted_min, b.wetted_max);
+    }
+    if (gap_fill.triangles == 0) {
+        out_text(file, "gap fill: none\n");
+    } else {
+        out_format(file,
+                   "gap fill: %d triangles, %.4f %% of their boundaries' wetted area, %.4f %% of "
+                   "the heat moved, rescaled by %.6f (h) and %.6f (q)\n",
+                   gap_fill.triangles,
+                   gap_fill.wetted_area > 0 ? 100 * gap_fill.area / gap_fill.wetted_area : 0.0,
+                   gap_fill.flux_abs > 0 ? 100 * std::fabs(gap_fill.flux_moved) / gap_fill.flux_abs
+                                         : 0.0,
+                   gap_fill.htc_factor, gap_fill.flux_factor);
+    }
 }

@@ -15,6 +15,8 @@
 // While the samples stay where they were (a fixed wall), the weights are reused.
 #pragma once
 
+#include "platform/io.h"
+
 #include <string>
 #include <vector>
 
@@ -85,3 +87,6 @@ int integrate_deposit(double time, double previous_time);
 // After the last step: final triangle values, sliver fill, uninitialized list, vertices,
 // and the window's figures on standard output.
 void finish_deposit();
+// The deposit's own checks, a section of the mapping report's text file: conservation, weight
+// sums, unmapped share, coverage, area ratio, exposure per boundary and the gap fill.
+void write_deposit_section(OutFile& file);

@@ -3,6 +3,7 @@
 #include "mapping/hit_mapping.h"
 
 #include "config/options.h"
+#include "mapping/report.h"
 #include "mapping/transfer.h"
 #include "platform/fatal.h"
 #include "platform/format.h"
@@ -233,9 +234,28 @@ void clear_step() {
     hit_chain.clear();
     grown_triangles.clear();
     hit_samples.clear();
+    report_clear_step();
 }
 
+// The report takes locate_point's answers as they are.
+static_assert(report_sample_missed == no_triangle &&
+              report_sample_refused == refused_for_boundary_id);
+
+namespace {
+
+// Every sample goes into the report, mapped or not, with the columns add_sample uses.
+void report_outcome(int s, int t, double distance) {
+    const CellDataPoint& sample = sample_pool[s];
+    bool convective = settings.use_convective_ht == 1;
+    double h = convective ? sample.htc_conv : sample.htc;
+    if (h > settings.max_htc) h = settings.max_htc;
+    report_sample(sample, t, convective ? sample.flux_conv : sample.flux, h, distance);
+}
+
+}  // namespace
+
 void record_hit(int s, int t, double distance, double time, const std::string& time_unit) {
+    report_outcome(s, t, distance);
     if (t < 0) {
         ++step_counts.miss_count;
         if (t == refused_for_boundary_id) ++step_counts.boundary_blocked_count;

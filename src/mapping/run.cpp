@@ -1,21 +1,26 @@
 // mapping/run.cpp: the mapping run: every block of every transfer file through selection,
-// correction, mapping and integration, then the final averages, the summary and the writers.
+// correction, mapping and integration, then the final averages, the summary, the writers and
+// the mapping report.
 #include "mapping/run.h"
 
 #include "config/options.h"
 #include "mapping/deposit.h"
 #include "mapping/hit_mapping.h"
 #include "mapping/moving_surfaces.h"
+#include "mapping/report.h"
 #include "mapping/time_window.h"
 #include "mapping/transfer.h"
+#include "output/film_cards.h"
 #include "output/map_files.h"
 #include "output/viewers.h"
 #include "platform/fatal.h"
 #include "platform/format.h"
 #include "platform/io.h"
+#include "platform/progress.h"
 #include "surface/surface.h"
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -35,12 +40,20 @@ void zero_run_fields() {
     for (double& value : vertex_extra) value = 0;
 }
 
-void map_transfer_file(const char* name) {
+// Blocks of the whole run, for the progress line.
+struct BlockCounts {
+    int read = 0;
+    int mapped = 0;
+};
+
+void map_transfer_file(int file_index, const char* name, BlockCounts& counts) {
     say("Reading in transfer data from file %s\n\n", name);
     TransferFile file;
     if (!find_first_header(file, name)) return;
     for (;;) {
         BlockInfo block = read_block(file);
+        ++counts.read;
+        note_progress(file_index, line_reader_offset(file.in), counts.read, counts.mapped);
         clear_step();
         StepChoice choice = select_step(block.time, time_unit);
         if (choice == StepChoice::use) {
@@ -53,8 +66,11 @@ void map_transfer_file(const char* name) {
                 map_step(block.time, time_unit);
                 not_assigned_count = integrate_step(block.time);
             }
+            report_end_step(block.time, block.time - previous_time);
             report_step(block.time, previous_time, time_unit, not_assigned_count);
             previous_time = block.time;
+            ++counts.mapped;
+            note_progress(file_index, line_reader_offset(file.in), counts.read, counts.mapped);
         }
         if (choice == StepChoice::skip_and_end_file || !block.more_blocks) break;
     }
@@ -122,6 +138,7 @@ void start_mapping_run() {
     reset_time_window();
     prepare_hit_mapping();
     zero_run_fields();
+    report_start_run();
     if (settings.mapping_method == 1) prepare_deposit();
 }
 
@@ -132,17 +149,25 @@ void end_mapping_run() {
         finish_triangles();
         finish_vertices();
     }
+    report_finish_window();
     if (uninitialized_count > 0) write_uninitialized_list();
     print_summary();
     write_map_files();
+    write_film_cards();
     if (settings.ensight_outputfiles != 0) write_ensight();
     if (settings.gmv_outputfiles != 0) write_gmv();
     if (settings.fieldview_outputfiles != 0) write_fieldview();
+    // Last, so the success line above is not the last word when a check fails.
+    write_report_files(time_unit);
+    print_report_summary();
 }
 
 int run_mapping(int argument_count, char** arguments) {
     start_mapping_run();
-    for (int i = 2; i < argument_count; ++i) map_transfer_file(arguments[i]);
+    start_progress(std::vector<std::string>(arguments + 2, arguments + argument_count));
+    BlockCounts counts;
+    for (int i = 2; i < argument_count; ++i) map_transfer_file(i - 2, arguments[i], counts);
+    end_progress();
     end_mapping_run();
     return 0;
 }

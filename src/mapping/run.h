@@ -7,4 +7,4 @@ int run_mapping(int argument_count, char** arguments);
 
 // The parts of the run around the transfer files, for the benchmark.
 void start_mapping_run();  // moving surfaces, zeroed run fields, fresh reader and window
-void end_mapping_run();    // final averages, uninitialized list, summary, writers
+void end_mapping_run();    // final averages, uninitialized list, summary, writers, report

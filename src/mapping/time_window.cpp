@@ -3,6 +3,7 @@
 
 #include "config/options.h"
 #include "mapping/hit_mapping.h"
+#include "mapping/report.h"
 #include "platform/fatal.h"
 #include "surface/surface.h"
 
@@ -78,6 +79,7 @@ int integrate_step(double time) {
     int extra_count = static_cast<int>(extra_names.size());
     int triangle_count = static_cast<int>(triangle_table.size());
     int not_assigned_count = 0;
+    const bool report = report_ready();
     for (int t = 0; t < triangle_count; ++t) {
         Triangle& tri = triangle_table[t];
         const TriangleStep& step = triangle_step[t];
@@ -91,6 +93,7 @@ int integrate_step(double time) {
             double* extra = extra_of_triangle(t);
             const double* step_extra = step_extra_of(t);
             for (int k = 0; k < extra_count; ++k) extra[k] += dt * step_extra[k];
+            if (report) report_triangle_step(t, step.step_flux, step.step_htc);
         } else {
             tri.time_without_hits += dt;
             ++not_assigned_count;

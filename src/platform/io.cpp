@@ -3,6 +3,7 @@
 
 #include "platform/fatal.h"
 #include "platform/format.h"
+#include "platform/progress.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -41,8 +42,11 @@ OutFile make_standard_output() {
 
 void write_pending(OutFile& file) {
     if (file.pending.empty() || !file.handle) return;
+    bool log = &file == &standard_output;
+    if (log) hide_progress_line();
     if (std::fwrite(file.pending.data(), 1, file.pending.size(), file.handle) != file.pending.size())
         file.failed = true;
+    if (log) show_progress_line(file.pending.back() == '\n');
     file.pending.clear();
 }
 
@@ -145,6 +149,7 @@ void close_out_file(OutFile& file) {
 }
 
 void flush_all_out_files() {
+    end_progress();  // the process ends: leave the terminal clean
     for (OutFile* file = open_files; file; file = file->next_open) flush_out_file(*file);
     flush_out_file(standard_output);
 }
@@ -158,6 +163,7 @@ bool open_line_reader(LineReader& in, const std::string& name) {
     in.at_eof = false;
     in.line_number = 0;
     in.line_had_end = false;
+    in.bytes_read = 0;
     in.handle = std::fopen(name.c_str(), "rb");
     if (!in.handle) return false;
     if (in.buffer.size() < read_block_size) in.buffer.resize(read_block_size);
@@ -170,6 +176,7 @@ void open_memory_reader(LineReader& in, std::string_view text, const std::string
     in.buffer.assign(text.begin(), text.end());
     in.start = 0;
     in.filled = text.size();
+    in.bytes_read = text.size();
     in.at_eof = true;
     in.line_number = 0;
     in.line_had_end = false;
@@ -219,6 +226,7 @@ bool next_line(LineReader& in, std::string_view& line) {
         std::size_t got = std::fread(in.buffer.data() + in.filled, 1,
                                      in.buffer.size() - in.filled, in.handle);
         in.filled += got;
+        in.bytes_read += got;
         if (got == 0) in.at_eof = true;
     }
 }

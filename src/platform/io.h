@@ -7,6 +7,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -54,8 +55,14 @@ struct LineReader {
     bool at_eof = false;
     int line_number = 0;          // of the line last returned, from 1
     bool line_had_end = false;    // whether that line ended in a line feed
+    std::uint64_t bytes_read = 0;  // taken from the file so far
     ~LineReader();
 };
+
+// Bytes of the input before the first unread byte: how far the reader has come.
+inline std::uint64_t line_reader_offset(const LineReader& in) {
+    return in.bytes_read - (in.filled - in.start);
+}
 
 bool open_line_reader(LineReader& in, const std::string& name);
 void open_memory_reader(LineReader& in, std::string_view text, const std::string& name);

@@ -233,10 +233,12 @@ TEST(ReadOptionsFile, AbaqusBlockAndListsBeyondTheOldLimits) {
     EXPECT_TRUE(settings.boundary_groups.empty());
     EXPECT_TRUE(settings.valve_entries.empty());
 
-    // 150 surfaces, one with a 5000-character name, and a group of 150 boundaries.
+    // 150 surfaces, one with a 5000-character name, one with the boundary ID 0 and one with
+    // 2 as a third word, and a group of 150 boundaries.
     std::string surfaces = "2 read_abaqus\n150 num_surface\n";
     for (int i = 0; i < 150; ++i)
-        surfaces += (i == 7 ? std::string(5000, 'S') : "surface_" + std::to_string(i)) + " name\n";
+        surfaces += (i == 7 ? std::string(5000, 'S') : "surface_" + std::to_string(i)) +
+                    (i == 3 ? " name 0\n" : i == 40 ? " name\t2 ! as the CFD numbers it\n" : " name\n");
     surfaces += "1 use_elset\n";
     std::string group = "1 dedicatedboundaryoutputfiles\nmany name\n150 numboundaries\n";
     for (int i = 0; i < 150; ++i) group += std::to_string(i) + " boundary\n";
@@ -245,6 +247,11 @@ TEST(ReadOptionsFile, AbaqusBlockAndListsBeyondTheOldLimits) {
     ASSERT_EQ(settings.surface_names.size(), 150u);
     EXPECT_EQ(settings.surface_names[7], std::string(5000, 'S'));
     EXPECT_EQ(settings.surface_names[149], "surface_149");
+    ASSERT_EQ(settings.surface_ids.size(), 150u);
+    EXPECT_EQ(settings.surface_ids[0], 1);
+    EXPECT_EQ(settings.surface_ids[3], 0);
+    EXPECT_EQ(settings.surface_ids[40], 2);
+    EXPECT_EQ(settings.surface_ids[149], 150);
     EXPECT_EQ(settings.use_elset, 1);
     ASSERT_EQ(settings.boundary_groups.size(), 1u);
     ASSERT_EQ(settings.boundary_groups[0].boundary.size(), 150u);
@@ -266,13 +273,18 @@ TEST(ReadOptionsFile, ExtensionLinesAfterTheSequence) {
     // Without them every extension setting keeps its default and nothing more is said.
     std::string base_said = read_options(bare_options);
     EXPECT_EQ(settings.mapping_method, 0);
+    EXPECT_EQ(settings.film_output, 0);
+    EXPECT_EQ(settings.model_units, 0);
 
     // Any order, comments and CR LF as elsewhere; notes that are no setting are passed over
     // with a warning naming the line (old files carry such notes).
     std::string said = read_options(std::string(bare_options) +
                                     "# extension settings\r\n1 mapping_method ! deposit\r\n"
-                                    "see the wiki for these values\nlonely\n");
+                                    "see the wiki for these values\nlonely\n"
+                                    "1 model_units\n2 film_output\n");
     EXPECT_EQ(settings.mapping_method, 1);
+    EXPECT_EQ(settings.film_output, 2);
+    EXPECT_EQ(settings.model_units, 1);
     EXPECT_EQ(said, base_said +
                         "Warning, htc_inputs.in line 36: \"see the wiki for these values\" is not a known extension "
                         "setting, the line is not read.\n"

@@ -6,6 +6,7 @@
 
 #include "../surface/surface_test_support.h"
 #include "mapping/hit_mapping.h"
+#include "mapping/report.h"
 #include "mapping/time_window.h"
 #include "mapping/transfer.h"
 #include "surface/locate.h"
@@ -263,12 +264,15 @@ struct DepositRun {
     double time = 0;
     void start() {
         time = 0;
+        report_start_run();
         prepare_deposit();
     }
     void step(const std::vector<Sample>& samples, double dt = 1) {
         set_samples(samples);
+        report_clear_step();
         deposit_samples(time + dt, "s");
         integrate_deposit(time + dt, time);
+        report_end_step(time + dt, dt);
         time += dt;
     }
 };
@@ -577,6 +581,13 @@ TEST_F(Deposit, MovingPistonMatchesTheExposureAndTheHeatRate) {
     }
     double heat = triangle_totals(2).flux;
     double heat_error = heat / Piston::heat_rate() - 1;
+    // The mapping report, fed like any method, finds the same.
+    report_finish_window();
+    const BoundaryTally& liner = report_window[report_slot_of(2)];
+    EXPECT_NEAR(liner.q_mapped, liner.q_source, 1e-9 * liner.q_source);
+    EXPECT_NEAR(liner.ha_mapped, liner.ha_source, 1e-9 * liner.ha_source);
+    EXPECT_EQ(liner.mapped, liner.samples);
+    EXPECT_EQ(liner.zero_htc_lost, 0);
     std::printf("[figures] worst at z %.4f, exposure %.4f, mapped %.4f\n", worst_at[0],
                 worst_at[1], worst_at[2]);
     std::printf("[figures] moving piston, deposit: liner heat rate %+.2e, worst triangle HTC "
@@ -699,6 +710,13 @@ TEST_F(Deposit, TimeAlgebraOfZeroHtcAndMissingBoundary) {
         EXPECT_NEAR(tri.htc, htc, 0.02 * htc);
         EXPECT_NEAR(tri.flux, flux, 0.02 * flux);
         EXPECT_NEAR(tri.fluid_temp, 500, 1e-9);  // h-weighted: the h = 0 step counts nothing
+    }
+    // The report counts the HTC-0 samples and finds none of them lost.
+    report_finish_window();
+    for (int b : {1, 2}) {
+        const BoundaryTally& tally = report_window[report_slot_of(b)];
+        EXPECT_GT(tally.zero_htc, 0);
+        EXPECT_EQ(tally.zero_htc_lost, 0);
     }
     // The flux of the h = 0 step is in the totals.
     Totals mapped = triangle_totals();
