@@ -41,7 +41,7 @@ constexpr double support_factor = 1.25;
 // Quadrature points per median sample area, and the subdivision levels a triangle may take.
 constexpr double points_per_sample = 9;
 constexpr int max_level = 8;
-constexpr int balancing_sweeps = 200;
+constexpr int balancing_sweeps = 30;
 
 std::vector<double> triangle_area;   // Heron's formula, as the map files print it
 std::vector<std::uint8_t> quadrature_level;  // m: m*m points; 0 until the first samples
@@ -318,10 +318,12 @@ void balance(const std::vector<int>& mapped) {
         int id = triangle_table[t].boundary_id;
         return (id >= 0 && id < max_boundaries) ? id : max_boundaries;
     };
+    // Factors first, then one multiplication per pair.
     auto sample_sweep = [&]() {
         for (int s : mapped) column[s] = 0;
         for (const Pair& p : pairs) column[p.sample] += p.weight;
-        for (Pair& p : pairs) p.weight *= sample_pool[p.sample].area / column[p.sample];
+        for (int s : mapped) column[s] = sample_pool[s].area / column[s];
+        for (Pair& p : pairs) p.weight *= column[p.sample];
     };
     for (const Pair& p : pairs)
         if (!full(p.triangle)) at_edge[p.sample] = 1;
@@ -339,15 +341,28 @@ void balance(const std::vector<int>& mapped) {
         ++constrained;
     }
     if (constrained == 0) return;
+    double worst_before = 1e300;
     for (int sweep = 0; sweep < balancing_sweeps; ++sweep) {
         for (int t : touched) row[t] = 0;
         for (const Pair& p : pairs) row[p.triangle] += p.weight;
         double worst = 0;
-        for (int t : touched)
-            if (target[t] > 0) worst = std::max(worst, std::fabs(row[t] / target[t] - 1));
-        if (worst < 1e-7) break;
-        for (Pair& p : pairs)
-            if (target[p.triangle] > 0) p.weight *= target[p.triangle] / row[p.triangle];
+        for (int t : touched) {
+            if (target[t] > 0) {
+                worst = std::max(worst, std::fabs(row[t] / target[t] - 1));
+                row[t] = target[t] / row[t];
+            } else {
+                row[t] = 1;  // at the edge of the wetted region: free
+            }
+        }
+        // Far inside the accuracy the local values can have.
+        if (worst < 1e-5) break;
+        // Rows that cannot all be met (a triangle whose samples are claimed elsewhere) stall
+        // the sweeps; once ten of them gain less than a tenth, more would only spread it.
+        if (sweep % 10 == 0) {
+            if (worst > 0.9 * worst_before) break;
+            worst_before = worst;
+        }
+        for (Pair& p : pairs) p.weight *= row[p.triangle];
         sample_sweep();
     }
 }
