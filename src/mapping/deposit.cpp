@@ -1001,6 +1001,36 @@ void write_deposit_section(OutFile& file) {
                    b.sample_area > 0 ? b.wetted_area / b.sample_area : 0.0, expo.c_str(),
                    b.wetted_min, b.wetted_max);
     }
+    // The thresholds: conservation and weight sums are exact by construction, so anything
+    // past round-off is a fault; an area ratio far from 1 is a scale or placement mistake.
+    for (int id = 0; id < max_boundaries; ++id) {
+        const DepositBoundary& b = w.boundary[id];
+        if (b.mapped == 0) continue;
+        std::string reasons;
+        auto add = [&](const std::string& reason) {
+            reasons += (reasons.empty() ? "" : "; ") + reason;
+        };
+        double q_error = b.sample_flux_abs > 0
+                             ? std::fabs(b.deposited_flux - b.sample_flux) / b.sample_flux_abs
+                             : 0.0;
+        double h_error = b.sample_htc != 0
+                             ? std::fabs(b.deposited_htc - b.sample_htc) / std::fabs(b.sample_htc)
+                             : 0.0;
+        if (q_error > 1e-9 || h_error > 1e-9) add("conservation off by more than 1e-9");
+        double ratio = b.sample_area > 0 ? b.wetted_area / b.sample_area : 0.0;
+        if (ratio < 0.9 || ratio > 1.1)
+            add(format_string("area ratio %.4f outside 0.9 to 1.1: a scale or placement mistake?",
+                              ratio));
+        else if (ratio < 0.98 || ratio > 1.02)
+            add(format_string("area ratio %.4f outside 0.98 to 1.02", ratio));
+        double all_area = b.sample_area + b.unmapped_area;
+        if (all_area > 0 && b.unmapped_area > 0.001 * all_area)
+            add(format_string("%.2f %% of the sample area unmapped", 100 * b.unmapped_area / all_area));
+        if (!reasons.empty()) out_format(file, "boundary %d: WARNING: %s\n", id, reasons.c_str());
+    }
+    if (w.max_weight_error > 1e-12)
+        out_format(file, "WARNING: a sample's weights are off its area by %.3e\n",
+                   w.max_weight_error);
     if (gap_fill.triangles == 0) {
         out_text(file, "gap fill: none\n");
     } else {
