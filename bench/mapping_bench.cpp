@@ -6,6 +6,7 @@
 // cells_z blocks]` writes htc_inputs.in, surface.dat and transfer.out into DIR. The
 // benchmark itself generates its cases under /tmp on first use and keeps them.
 #include "config/options.h"
+#include "mapping/deposit.h"
 #include "mapping/hit_mapping.h"
 #include "mapping/moving_surfaces.h"
 #include "mapping/report.h"
@@ -38,6 +39,7 @@ struct CaseSize {
     int cells_theta = 500;   // CFD cells around (coarser than the triangles: growth fills)
     int cells_z = 400;       // CFD cells along
     int blocks = 51;         // output times; the first only marks the start
+    int turning = 0;         // 1: the cells turn a tenth of a cell per block (samples move)
 };
 
 constexpr double liner_radius = 0.05, liner_height = 0.1;
@@ -95,7 +97,7 @@ bool write_transfer(const fs::path& dir, const CaseSize& size) {
         int n = 0;
         for (int j = 0; j < size.cells_z; ++j)
             for (int i = 0; i < size.cells_theta; ++i) {
-                double a = two_pi * (i + 0.5) / size.cells_theta;
+                double a = two_pi * (i + 0.5 + 0.1 * b * size.turning) / size.cells_theta;
                 // Cell centres lie on the true cylinder, a little off the facets.
                 double x = liner_radius * std::cos(a), y = liner_radius * std::sin(a);
                 double z = liner_height * (j + 0.5) / size.cells_z;
@@ -120,7 +122,8 @@ fs::path ensure_case(const CaseSize& size) {
     fs::path dir = fs::temp_directory_path() /
                    ("quorvel_mapping_bench_" + std::to_string(size.theta) + "_" +
                     std::to_string(size.z) + "_" + std::to_string(size.cells_theta) + "_" +
-                    std::to_string(size.cells_z) + "_" + std::to_string(size.blocks));
+                    std::to_string(size.cells_z) + "_" + std::to_string(size.blocks) +
+                    (size.turning ? "_turning" : ""));
     if (fs::exists(dir / "done")) return dir;
     if (make_case(dir, size)) {
         std::FILE* done = std::fopen((dir / "done").c_str(), "w");  // a complete case
@@ -149,6 +152,8 @@ void BM_MappingRun(benchmark::State& state) {
     size.cells_theta = static_cast<int>(state.range(2));
     size.cells_z = static_cast<int>(state.range(3));
     size.blocks = static_cast<int>(state.range(4));
+    const int method = static_cast<int>(state.range(5));
+    size.turning = static_cast<int>(state.range(6));
     fs::path dir = ensure_case(size);
     fs::path old_dir = fs::current_path();
     fs::current_path(dir);
@@ -161,6 +166,7 @@ void BM_MappingRun(benchmark::State& state) {
     Clock::time_point setup_start = Clock::now();
     settings = MapSettings();
     read_options_file("surface.dat");
+    settings.mapping_method = method;
     read_surface("surface.dat");
     build_subdivision();
     double setup = seconds_since(setup_start);
@@ -184,12 +190,21 @@ void BM_MappingRun(benchmark::State& state) {
                     ++steps;
                     Clock::time_point t2 = Clock::now();
                     correct_positions();
-                    locate_samples(block.time, time_unit);
-                    Clock::time_point t3 = Clock::now();
-                    grow_from_hits(block.time);
-                    collect_empty(block.time);
-                    Clock::time_point t4 = Clock::now();
-                    int not_assigned = integrate_step(block.time);
+                    Clock::time_point t3, t4;
+                    int not_assigned;
+                    if (method == 1) {
+                        // The deposit has no separate growth: all of it counts as locating.
+                        deposit_samples(block.time, time_unit);
+                        t3 = t4 = Clock::now();
+                        not_assigned = integrate_deposit(block.time, previous_time);
+                    } else {
+                        locate_samples(block.time, time_unit);
+                        t3 = Clock::now();
+                        grow_from_hits(block.time);
+                        collect_empty(block.time);
+                        t4 = Clock::now();
+                        not_assigned = integrate_step(block.time);
+                    }
                     report_end_step(block.time, block.time - previous_time);
                     report_step(block.time, previous_time, time_unit, not_assigned);
                     previous_time = block.time;
@@ -231,12 +246,20 @@ void BM_MappingRun(benchmark::State& state) {
 
 }  // namespace
 
-// A small case for a quick look, ~1M triangles with 11 blocks of 200k rows (10 steps) for
-// before-and-after comparisons, then the same with 51 blocks (50 steps).
+// A small case for a quick look, then ~1M triangles with 11 blocks of 200k rows (10 steps)
+// for before-and-after comparisons and 51 blocks (50 steps);
+// then mapping_method (0 hit mapping and growth, 1 overlap deposit) and 1 for cells that
+// move from block to block. The two methods side by side: --benchmark_filter='/1000/'
+// --benchmark_repetitions=3 --benchmark_enable_random_interleaving=true.
 BENCHMARK(BM_MappingRun)
-    ->Args({100, 50, 50, 40, 6})
-    ->Args({1000, 500, 500, 400, 11})
-    ->Args({1000, 500, 500, 400, 51})
+    ->Args({100, 50, 50, 40, 6, 0, 0})
+    ->Args({100, 50, 50, 40, 6, 1, 0})
+    ->Args({1000, 500, 500, 400, 11, 0, 0})
+    ->Args({1000, 500, 500, 400, 51, 0, 0})
+    ->Args({1000, 500, 500, 400, 51, 1, 0})
+    // Samples that move every block: the deposit builds its weights afresh at each step.
+    ->Args({300, 150, 150, 120, 11, 0, 1})
+    ->Args({300, 150, 150, 120, 11, 1, 1})
     ->Unit(benchmark::kSecond)
     ->Iterations(1);
 

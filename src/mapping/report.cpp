@@ -2,6 +2,7 @@
 #include "mapping/report.h"
 
 #include "config/options.h"
+#include "mapping/deposit.h"
 #include "platform/fatal.h"
 #include "platform/format.h"
 #include "platform/io.h"
@@ -281,6 +282,8 @@ void write_text(const std::vector<std::pair<int, int>>& slots, const BoundaryTal
                          return step_tally(step, slot);
                      }));
     extremes_row("all", find_extremes([](const StepRecord& step) { return step_total(step); }));
+
+    if (settings.mapping_method == 1) write_deposit_section(file);
 
     out_text(file, "\nVerdicts\n");
     for (const auto& [id, b] : rows) {

@@ -4,6 +4,7 @@
 #include "mapping/run.h"
 
 #include "config/options.h"
+#include "mapping/deposit.h"
 #include "mapping/hit_mapping.h"
 #include "mapping/moving_surfaces.h"
 #include "mapping/report.h"
@@ -57,8 +58,14 @@ void map_transfer_file(int file_index, const char* name, BlockCounts& counts) {
         StepChoice choice = select_step(block.time, time_unit);
         if (choice == StepChoice::use) {
             correct_positions();
-            map_step(block.time, time_unit);
-            int not_assigned_count = integrate_step(block.time);
+            int not_assigned_count;
+            if (settings.mapping_method == 1) {
+                deposit_samples(block.time, time_unit);
+                not_assigned_count = integrate_deposit(block.time, previous_time);
+            } else {
+                map_step(block.time, time_unit);
+                not_assigned_count = integrate_step(block.time);
+            }
             report_end_step(block.time, block.time - previous_time);
             report_step(block.time, previous_time, time_unit, not_assigned_count);
             previous_time = block.time;
@@ -132,11 +139,16 @@ void start_mapping_run() {
     prepare_hit_mapping();
     zero_run_fields();
     report_start_run();
+    if (settings.mapping_method == 1) prepare_deposit();
 }
 
 void end_mapping_run() {
-    finish_triangles();
-    finish_vertices();
+    if (settings.mapping_method == 1) {
+        finish_deposit();
+    } else {
+        finish_triangles();
+        finish_vertices();
+    }
     report_finish_window();
     if (uninitialized_count > 0) write_uninitialized_list();
     print_summary();
