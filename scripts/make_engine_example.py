@@ -444,6 +444,8 @@ liner name                  #   group 3: htc_triangles_liner.map, htc_vertex_lin
 0 startoption               # 0: the first block (0 CA) only marks the start of the window
 1 num_valve_entries         # moving-boundary pairs "moving reference", one a line:
 4 1                         #   the bowl's samples move back with the crown's displacement
+# Extension settings: optional lines after the fixed sequence above, in any order.
+1 mapping_method            # overlap deposit: liner under the piston gets no gas, heat is kept
 """
 
 

@@ -8,8 +8,7 @@
    of the three groups are written, and the piston (crown through X_ORIG, bowl through the
    moving-surface pair) is hit or grown in every step of the cycle.
 3. The heat each wall takes over the cycle, summed from the triangle map (flux times area),
-   matches the heat summed from the CFD samples within the accuracy of the hit-and-grow
-   mapping on that wall.
+   matches the heat summed from the CFD samples within half a percent.
 4. The mapping report agrees: no sample lost, the same source heat, the same accuracy.
 """
 
@@ -30,13 +29,11 @@ def check(condition, message):
         failures.append(message)
 
 
-# Boundary: (name, group, largest relative difference of the cycle's heat). The piston and
-# the head are fixed in the structural model and wholly covered every step: what is left is
-# the area a triangle's value stands for against the samples' own areas. The liner is a
-# moving wall for the mapping: each step's values grow from the lowest row of samples onto
-# liner the piston covers in that step, so the liner takes about a quarter too much heat.
-WALLS = {1: ("piston crown", "piston", 0.03), 2: ("liner", "liner", 0.30),
-         3: ("head", "head", 0.03), 4: ("piston bowl", "piston", 0.03)}
+# Boundary: (name, group, largest relative difference of the cycle's heat). The example maps
+# with the overlap deposit, which keeps each wall's heat to round-off (the sliver fill
+# rescales to the wall's totals); half a percent leaves room for nothing but a fault.
+WALLS = {1: ("piston crown", "piston", 0.005), 2: ("liner", "liner", 0.005),
+         3: ("head", "head", 0.005), 4: ("piston bowl", "piston", 0.005)}
 
 
 def read_map(path):
