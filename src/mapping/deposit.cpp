@@ -36,6 +36,7 @@ constexpr double reach_factor = 1.0;
 // where the sample's cell, mirrored through the sample, reaches as far.
 constexpr double inner_factor = 0.5;
 constexpr double mirror_margin = 0.2;
+constexpr double pi = 3.141592653589793;
 // A sample's kernel reaches a little farther, to the centres of its neighbours.
 constexpr double support_factor = 1.25;
 // Quadrature points per median sample area, and the subdivision levels a triangle may take.
@@ -184,11 +185,34 @@ struct Candidate {
 // sample the opposite way, reaches |p - sample| too. At the edge of the wetted region (the
 // piston's top edge on a liner) nothing bounds the cell on the far side, and this keeps the
 // patch from spilling onto wall the gas does not touch. A cell open on both sides is
-// bounded by the reach alone.
-bool inside_mirror(const double p[3], int best, const std::vector<Candidate>& candidates) {
+// bounded by the reach alone. Cells of an irregular layout are lopsided (the wedges round
+// the pole of a ring mesh reach farther out than in), so the test is only for points past
+// the edge: a point with samples all round it, within twice the reach, is wet.
+bool inside_mirror(const double p[3], const double n[3], int best,
+                   const std::vector<Candidate>& candidates) {
     const double* x = candidates[best].q;
     const double r[3] = {p[0] - x[0], p[1] - x[1], p[2] - x[2]};
     const double r_length = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
+    // Directions to the samples near p in the triangle's plane (the feet lie in it), from r
+    // and n x r; p is inside the samples' hull when no gap between them is half a turn.
+    const double b[3] = {n[1] * r[2] - n[2] * r[1], n[2] * r[0] - n[0] * r[2],
+                         n[0] * r[1] - n[1] * r[0]};
+    const double near2 = 4 * candidates[best].reach2;
+    static thread_local std::vector<double> angles;
+    angles.clear();
+    for (const Candidate& c : candidates) {
+        const double d[3] = {c.q[0] - p[0], c.q[1] - p[1], c.q[2] - p[2]};
+        if (d[0] * d[0] + d[1] * d[1] + d[2] * d[2] > near2) continue;
+        angles.push_back(std::atan2(d[0] * b[0] + d[1] * b[1] + d[2] * b[2],
+                                    d[0] * r[0] + d[1] * r[1] + d[2] * r[2]));
+    }
+    if (angles.size() >= 3) {
+        std::sort(angles.begin(), angles.end());
+        double gap = angles.front() + 2 * pi - angles.back();
+        for (std::size_t k = 1; k < angles.size(); ++k)
+            gap = std::max(gap, angles[k] - angles[k - 1]);
+        if (gap < 0.95 * pi) return true;
+    }
     double extent = 1e300;
     for (std::size_t k = 0; k < candidates.size(); ++k) {
         if (static_cast<int>(k) == best) continue;
@@ -287,7 +311,7 @@ void assign_points(int t, double search, std::vector<Candidate>& candidates) {
                     total += w;
                 }
                 if (best2 > candidates[best].reach2) continue;  // dry
-                if (best2 > candidates[best].inner2 && !inside_mirror(p, best, candidates))
+                if (best2 > candidates[best].inner2 && !inside_mirror(p, n, best, candidates))
                     continue;
                 // Shared among the samples whose kernel covers the point, so a sample's
                 // share changes smoothly from point to point and no pair is missed for want
