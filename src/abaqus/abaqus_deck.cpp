@@ -583,7 +583,8 @@ struct Builder {
 };
 
 void open_result(OutFile& file, const char* name) {
-    if (!open_out_file(file, name, LineEnd::crlf)) fatal("ERROR: %s file does not exist\n", name);
+    if (!open_result_file(file, name, LineEnd::crlf))
+        fatal("ERROR: %s file does not exist\n", name);
 }
 
 // A full disk must not pass for a finished conversion.
@@ -735,6 +736,8 @@ void read_abaqus_deck(const std::string& file_name) {
         out_format(list, "%s.%d, P%d\n", name, element_number[t], face_number[t]);
     }
     close_result(list);
+    // The surface is read back from abaqus.dat next: the pair takes its names now.
+    commit_result_files();
 
     say("lists free\n");
     flush_say();

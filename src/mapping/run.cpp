@@ -126,6 +126,8 @@ void end_mapping_run() {
     if (settings.ensight_outputfiles != 0) write_ensight();
     if (settings.gmv_outputfiles != 0) write_gmv();
     if (settings.fieldview_outputfiles != 0) write_fieldview();
+    // The set takes its names together, only once its last file is written.
+    commit_result_files();
 }
 
 int run_mapping(int argument_count, char** arguments) {
