@@ -264,13 +264,19 @@ bool open_line_reader(LineReader& in, const std::string& name) {
     int descriptor = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0) return false;
     struct stat status;
-    if (::fstat(descriptor, &status) == 0 && S_ISDIR(status.st_mode)) {
+    if (::fstat(descriptor, &status) != 0) status.st_mode = 0, status.st_size = -1;
+    if (S_ISDIR(status.st_mode)) {
         ::close(descriptor);
         errno = EISDIR;
         return false;
     }
     in.descriptor = descriptor;
-    if (in.buffer.size() < read_block_size) in.buffer.resize(read_block_size);
+    // A small file needs no full block (the buffer grows when a read needs room).
+    std::size_t wanted = read_block_size;
+    if (S_ISREG(status.st_mode) && status.st_size >= 0 &&
+        static_cast<std::size_t>(status.st_size) < read_block_size / 2)
+        wanted = static_cast<std::size_t>(status.st_size) + 4096;
+    if (in.buffer.size() < wanted) in.buffer.resize(wanted);
     return true;
 }
 
