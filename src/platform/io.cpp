@@ -198,7 +198,10 @@ void out_bytes(OutFile& file, const void* data, std::size_t size) {
 
 void flush_out_file(OutFile& file) {
     write_pending(file);
-    if (file.handle && std::fflush(file.handle) != 0) file.failed = true;
+    if (file.handle && std::fflush(file.handle) != 0 && !file.failed) {
+        file.failed = true;
+        file.error = errno;
+    }
 }
 
 bool try_close_out_file(OutFile& file) {
