@@ -18,6 +18,7 @@ std::vector<OctreeNode> octree_nodes;
 std::vector<int> octree_leaf_triangles;
 double cell_size[octree_depth + 1];
 double octree_origin[3];
+std::size_t max_octree_entries = std::size_t{1} << 26;
 
 bool plane_box_overlap(const double normal[3], double offset, const double box_half[3]) {
     double vmin[3], vmax[3];
