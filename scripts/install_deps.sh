@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages quorvel's build, tests and benchmarks need, when missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev python3-vtk9)
+# clang-14 and its runtime (libFuzzer, sanitizers) build the fuzz targets of scripts/fuzz.sh.
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev python3-vtk9
+          clang-14 libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
