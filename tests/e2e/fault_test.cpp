@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -211,6 +212,25 @@ TEST_F(Fault, SurfaceSizedToleranceStaysSmall) {
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("level = 6, num_active=262144, num_triangles = 536870912\n"),
               std::string::npos);
+    EXPECT_LT(r.peak_kilobytes, 400 * 1024);
+}
+
+// A denormal scale puts the whole surface into one point: every leaf within the tolerance
+// of every triangle. It once took half a minute and most of a gigabyte.
+TEST_F(Fault, DenormalScaleCollapsingTheSurfaceIsQuickAndSmall) {
+    copy_case("map_example_basic");
+    std::string options = read_text(dir / "htc_inputs.in");
+    std::size_t at = options.find("0.001 scale_xyz");
+    ASSERT_NE(at, std::string::npos);
+    options.replace(at, 5, "1e-320");
+    write_text(dir / "htc_inputs.in", options);
+    auto start = std::chrono::steady_clock::now();
+    RunResult r = run({{"surface.dat", "transfer.out"}, {}});
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("level = 6, num_active=262144, num_triangles = 16777216\n"),
+              std::string::npos);
+    EXPECT_LT(seconds, 20.0);
     EXPECT_LT(r.peak_kilobytes, 400 * 1024);
 }
 
