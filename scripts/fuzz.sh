@@ -31,7 +31,7 @@ for target in "${targets[@]}"; do
     "$binary" -rss_limit_mb=2048 "${regressions[@]}" 2>&1 | tail -n 1
   fi
   echo "== $target: fuzzing for $seconds s"
-  "$binary" -max_total_time="$seconds" -max_len=16384 -timeout=20 -rss_limit_mb=2048 \
+  "$binary" -max_total_time="$seconds" -max_len=16384 -timeout=60 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix="$root/build-fuzz/findings/${target}-" \
     "$corpus" "$root/fuzz/corpus/$target" > "build-fuzz/$target.log" 2>&1 || {
     tail -n 60 "build-fuzz/$target.log"
