@@ -327,7 +327,7 @@ bool next_line(LineReader& in, std::string_view& line) {
         }
         // Keep the unfinished line, make room (a long line grows the buffer), read on.
         std::size_t kept = in.filled - in.start;
-        if (kept > max_line_length)
+        if (kept >= max_line_length)
             fatal("Error, line %d of file %s is longer than %zu MiB, exiting.\n",
                   in.line_number + 1, in.name.c_str(), max_line_length >> 20);
         if (in.start > 0) {
@@ -337,7 +337,7 @@ bool next_line(LineReader& in, std::string_view& line) {
         }
         searched = in.filled;
         if (in.buffer.size() - in.filled < read_block_size / 2)
-            in.buffer.resize(std::min(in.buffer.size() * 2, max_line_length + read_block_size));
+            in.buffer.resize(std::min(in.buffer.size() * 2, max_line_length));
         ssize_t got;
         do {
             got = ::read(in.descriptor, in.buffer.data() + in.filled, in.buffer.size() - in.filled);

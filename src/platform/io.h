@@ -63,8 +63,9 @@ void flush_all_out_files();
 // Flushes standard output; false when any write to it failed (errno tells why).
 bool finish_standard_output();
 
-// A longer line is refused (an endless line, /dev/zero given as input, must not take all
-// memory): 256 MiB.
+// A line this long is refused (an endless line, /dev/zero given as input, must not take
+// all memory): 256 MiB. The buffer doubles up to it, so reading such a line peaks at
+// 384 MiB while the last copy is made.
 constexpr std::size_t max_line_length = std::size_t{1} << 28;
 
 // Text-mode input. Reads in large blocks; a line returned by next_line stays valid until

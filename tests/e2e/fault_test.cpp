@@ -183,8 +183,13 @@ TEST_F(Fault, EndlessLineIsRefusedWithinItsBound) {
     EXPECT_NE(r.out.find("Error, line 1 of file /dev/zero is longer than 256 MiB, exiting.\n"),
               std::string::npos)
         << r.out.substr(r.out.size() > 400 ? r.out.size() - 400 : 0);
-    // 256 MiB of line plus the read block; sanitizer builds add their own shadow.
-    EXPECT_LT(r.peak_kilobytes, 700 * 1024);
+    // The 256 MiB buffer and the half-size one it is copied from; AddressSanitizer adds
+    // its own shadow and quarantine.
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_LT(r.peak_kilobytes, 1200 * 1024);
+#else
+    EXPECT_LT(r.peak_kilobytes, 450 * 1024);
+#endif
 }
 
 // Every leaf within the tolerance of every triangle: 2,048 triangles with a tolerance of
