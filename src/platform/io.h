@@ -11,7 +11,9 @@
 // writer of a set that belongs together (the end-of-run map and viewer files), or after
 // each file that stands alone (a per-step diagnostic file). A fatal stop removes every
 // temporary, open or registered, so a failed run leaves the earlier results untouched and
-// nothing half-written. A failed close removes its own temporary at once.
+// nothing half-written; so does the normal end of the process for files never committed.
+// A failed close removes its own temporary at once. A name that is a directory is refused
+// at open (errno EISDIR), as a direct open would refuse it.
 #pragma once
 
 #include <cstdarg>
