@@ -12,6 +12,7 @@
 #include "abaqus/deck_surface.h"
 #include "config/options.h"
 #include "platform/fatal.h"
+#include "platform/io.h"
 #include "surface/surface.h"
 
 #include <cstddef>
@@ -77,6 +78,8 @@ void read_abaqus_deck(const std::string& file_name) {
     build_surface(deck, surface);
     write_surface_file(surface);
     write_element_list(surface);
+    // The surface is read back from abaqus.dat next: the pair takes its names now.
+    commit_result_files();
     keep_triangle_origins(surface);
     say("lists free\n");
     flush_say();

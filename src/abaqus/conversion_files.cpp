@@ -11,7 +11,8 @@
 namespace {
 
 void open_result(OutFile& file, const char* name) {
-    if (!open_out_file(file, name, LineEnd::crlf)) fatal("ERROR: %s file does not exist\n", name);
+    if (!open_result_file(file, name, LineEnd::crlf))
+        fatal("ERROR: %s file does not exist\n", name);
 }
 
 // A full disk must not pass for a finished conversion.

@@ -9,7 +9,6 @@
 #include "surface/surface.h"
 #include "transform/transform.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -31,12 +30,12 @@ void print_banner() {
 // before hours of mapping; the check comes after the surface work, as it always has.
 bool all_transfer_files_open(int argc, char** argv) {
     for (int i = 2; i < argc; ++i) {
-        std::FILE* file = std::fopen(argv[i], "rb");
-        if (!file) {
+        // A directory opens on this system but is no file to read.
+        LineReader probe;
+        if (!open_line_reader(probe, argv[i])) {
             say("ERROR, %s is not a valid transfer file.\n", argv[i]);
             return false;
         }
-        std::fclose(file);
     }
     return true;
 }
@@ -91,7 +90,5 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int status = run(argc, argv);
-    flush_all_out_files();
-    return status;
+    return final_exit_status(run(argc, argv));
 }

@@ -181,10 +181,10 @@ void grow_from(int origin) {
 }  // namespace
 
 void open_point_file(OutFile& file, const std::string& name, int count) {
-    if (!open_out_file(file, name, LineEnd::crlf)) {
+    if (!open_result_file(file, name, LineEnd::crlf)) {
         bool made = make_directory(directory_name);
         // The directory may be there already; only a second failure is final.
-        if (!open_out_file(file, name, LineEnd::crlf)) {
+        if (!open_result_file(file, name, LineEnd::crlf)) {
             if (!made) {
                 say("*************************************************************************** \n");
                 say("********* Error -- Unable to create directory: %s ***************\n",
@@ -201,6 +201,8 @@ void close_point_file(OutFile& file) {
     std::string name = file.name;
     // A full disk must not look like a finished run.
     if (!try_close_out_file(file)) fatal("ERROR: could not write %s\n", name.c_str());
+    // Each diagnostic file stands alone: it takes its name at once.
+    commit_result_files();
 }
 
 namespace {

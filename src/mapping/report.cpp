@@ -120,7 +120,7 @@ std::string text_pct(double value) {
 std::string id_text(int id) { return format_string("%d", id); }
 
 void open_report_file(OutFile& file, const char* name) {
-    if (!open_out_file(file, name, LineEnd::crlf))
+    if (!open_result_file(file, name, LineEnd::crlf))
         fatal("ERROR: could not create report file %s\n", name);
 }
 

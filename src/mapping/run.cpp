@@ -159,6 +159,8 @@ void end_mapping_run() {
     if (settings.fieldview_outputfiles != 0) write_fieldview();
     // Last, so the success line above is not the last word when a check fails.
     write_report_files(time_unit);
+    // The set takes its names together, only once its last file is written.
+    commit_result_files();
     print_report_summary();
 }
 

@@ -270,6 +270,12 @@ void interpret_headings(const LineReader& in, const SignificantLine& line) {
                 say("\nWARNING: expected column %s in transfer.out, read %s\n",
                     expected_columns[columns - 1], name.c_str());
         } else if (settings.map_additional_variables == 1) {
+            // Each additional column costs a value per sample, triangle and vertex.
+            if (extra_names.size() >= max_extra_columns)
+                fatal("ERROR: %s line %d: more than %d additional columns; at most %d are "
+                      "mapped\n",
+                      in.name.c_str(), in.line_number, static_cast<int>(max_extra_columns),
+                      static_cast<int>(max_extra_columns));
             extra_names.push_back(name);
             say("Found additional data column %s in transfer.out, including in output.\n",
                 name.c_str());

@@ -26,6 +26,7 @@ extern std::vector<double> sample_extra;  // extra_names.size() values per pool 
 extern int sample_count;
 inline double* extra_of_sample(int s) { return sample_extra.data() + s * extra_names.size(); }
 
+constexpr std::size_t max_extra_columns = 1000;  // additional columns mapped, at most
 extern std::string time_unit;        // "s" or "CA", of the latest block header
 extern bool headings_pending;
 extern bool legacy_layout;

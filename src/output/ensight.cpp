@@ -31,21 +31,34 @@ std::vector<EnsightVariable> ensight_variable_table() {
                                           {"htc", "quorvel.htc"},
                                           {"fluid_temp", "quorvel.ftemp"},
                                           {"yplus", "quorvel.yplus"}};
-    for (const std::string& name : extra_names) table.push_back({name, "quorvel." + name});
+    for (const std::string& name : extra_names)
+        table.push_back({name, "quorvel." + safe_file_name_part(name)});
     return table;
 }
 
+// A column name is the user's text: "T/K" must not become a path under ensight/.
+std::string safe_file_name_part(const std::string& name) {
+    std::string safe = name;
+    for (char& c : safe) {
+        bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '_' || c == '-' || c == '.';
+        if (!keep) c = '_';
+    }
+    return safe;
+}
+
 void open_ensight_file(OutFile& file, const std::string& path, LineEnd line_end) {
-    if (open_out_file(file, path, line_end)) return;
-    // An "ensight" that already exists is no failure to create it: the file itself is
-    // what could not be made, and the message below says so.
-    if (!make_directory("ensight") && errno != EEXIST) {
+    if (open_result_file(file, path, line_end)) return;
+    // An "ensight" that already exists as a directory is no failure to create it: the
+    // file itself is what could not be made, and the message below says so. A plain file
+    // of that name is in the way of the directory.
+    if (!make_directory("ensight") && (errno != EEXIST || !is_directory("ensight"))) {
         const char* stars =
             "*************************************************************************** \n";
         fatal("%s********* Error -- Unable to create directory: %s ***************\n%s", stars,
               "ensight", stars);
     }
-    if (!open_out_file(file, path, line_end)) fatal("could not create %s\n", path.c_str());
+    if (!open_result_file(file, path, line_end)) fatal("could not create %s\n", path.c_str());
 }
 
 void write_ensight_case(const std::vector<EnsightVariable>& table) {

@@ -6,6 +6,7 @@
 
 #include "config/options.h"
 #include "platform/fatal.h"
+#include "platform/format.h"
 #include "surface/surface.h"
 
 namespace {
@@ -24,11 +25,14 @@ std::vector<std::string> variable_names() {
 }
 
 void open_fieldview_file(OutFile& file, const char* name, LineEnd line_end) {
-    if (!open_out_file(file, name, line_end)) fatal_with_errno("Cannot open output file");
+    if (!open_result_file(file, name, line_end))
+        fatal_with_errno(format_string("Cannot open output file %s", name).c_str());
 }
 
 void close_fieldview_file(OutFile& file) {
-    if (!try_close_out_file(file)) fatal_with_errno("Cannot close output file");
+    std::string name = file.name;
+    if (!try_close_out_file(file))
+        fatal_with_errno(format_string("Cannot close output file %s", name.c_str()).c_str());
 }
 
 void write_ascii() {

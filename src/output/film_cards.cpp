@@ -85,7 +85,7 @@ std::vector<FaceValues> collect_faces() {
 }
 
 void open_card_file(OutFile& file, const char* name) {
-    if (!open_out_file(file, name, LineEnd::crlf)) fatal("ERROR: could not create %s\n", name);
+    if (!open_result_file(file, name, LineEnd::crlf)) fatal("ERROR: could not create %s\n", name);
 }
 
 // Shell elements: the map cannot tell which side the fluid was on, and a film on the wrong

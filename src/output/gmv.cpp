@@ -21,7 +21,7 @@ double gmv_value(int v, int position) {
 int write_gmv() {
     const char* name = "quorvel.gmv";
     OutFile file;
-    if (!open_out_file(file, name, LineEnd::crlf)) fatal("ERROR: could not create %s\n", name);
+    if (!open_result_file(file, name, LineEnd::crlf)) fatal("ERROR: could not create %s\n", name);
     out_text(file, "gmvinput ascii\n");
     out_text(file, "comments\n");
     out_text(file, "GMV file created by Quorvel utility\n");

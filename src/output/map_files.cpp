@@ -16,7 +16,7 @@ int printed_triangle_count = 0;
 namespace {
 
 void open_map_file(OutFile& file, const std::string& file_name) {
-    if (!open_out_file(file, file_name, LineEnd::crlf))
+    if (!open_result_file(file, file_name, LineEnd::crlf))
         fatal("ERROR: could not create map file %s\n", file_name.c_str());
 }
 

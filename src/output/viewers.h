@@ -19,6 +19,8 @@ struct EnsightVariable {
 };
 // boundary_temp, flux, htc, fluid_temp, yplus, then one per extra_names entry.
 std::vector<EnsightVariable> ensight_variable_table();
+// The name with every character but letters, digits, '_', '-' and '.' made '_'.
+std::string safe_file_name_part(const std::string& name);
 // Creates the file under ensight/ (making the directory when it is missing) or ends the
 // run with exit status 1.
 void open_ensight_file(OutFile& file, const std::string& path, LineEnd line_end);

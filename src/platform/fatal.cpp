@@ -18,24 +18,46 @@ void say(const char* format, ...) {
 
 void flush_say() { flush_out_file(standard_output); }
 
+namespace {
+
+void exit_process(int status) { std::exit(status); }
+
+[[noreturn]] void end_process(int status) {
+    process_end(final_exit_status(status));
+    std::abort();  // a harness's hook returned
+}
+
+}  // namespace
+
+void (*process_end)(int status) = exit_process;
+
+int final_exit_status(int status) {
+    // Registered results that were never committed belong to no finished set.
+    discard_result_files();
+    flush_all_out_files();
+    if (finish_standard_output()) return status;
+    std::fprintf(stderr, "Error, could not write standard output (%s), exiting.\n",
+                 std::strerror(errno));
+    std::fflush(stderr);
+    return 1;
+}
+
 void fatal(const char* format, ...) {
     std::va_list args;
     va_start(args, format);
     out_vformat(standard_output, format, args);
     va_end(args);
-    flush_all_out_files();
-    std::exit(1);
+    discard_result_files();
+    end_process(1);
 }
 
 void fatal_with_errno(const char* text) {
     int error = errno;
+    discard_result_files();
     flush_all_out_files();
     std::fprintf(stderr, "%s: %s\n", text, std::strerror(error));
     std::fflush(stderr);
-    std::exit(1);
+    end_process(1);
 }
 
-void stop_run() {
-    flush_all_out_files();
-    std::exit(0);
-}
+void stop_run() { end_process(0); }

@@ -5,11 +5,19 @@
 void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void flush_say();
 
-// Prints the message to standard output, flushes every open file and ends the process
-// with status 1.
+// Prints the message to standard output, removes the temporaries of unfinished result
+// files, flushes every other open file and ends the process with status 1.
 [[noreturn]] void fatal(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // For the writer that reports file errors on standard error: "text: system message\n",
 // status 1. errno must still hold the failure.
 [[noreturn]] void fatal_with_errno(const char* text);
 // Ends the process with status 0 after flushing: the normal stops inside a run.
 [[noreturn]] void stop_run();
+
+// The status a process ending now should have: `status`, or 1 after reporting on standard
+// error that standard output could not be written (a full device must not pass silently).
+int final_exit_status(int status);
+
+// Where the stops above end: std::exit unless a harness (a fuzz target) sets its own,
+// which must not return (it throws or jumps back into the harness).
+extern void (*process_end)(int status);

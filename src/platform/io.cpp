@@ -5,9 +5,14 @@
 #include "platform/format.h"
 #include "platform/progress.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -15,6 +20,18 @@ constexpr std::size_t flush_threshold = 1 << 16;
 constexpr std::size_t read_block_size = 1 << 20;
 
 OutFile* open_files = nullptr;
+
+struct ClosedResult {
+    std::string temporary, name;
+};
+std::vector<ClosedResult> closed_results;  // waiting for commit_result_files
+
+std::string temporary_name_for(const std::string& name) {
+    std::size_t slash = name.rfind('/');
+    std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+    return name.substr(0, base) + "." + name.substr(base) + "." +
+           std::to_string(static_cast<long>(::getpid())) + ".tmp";
+}
 
 void link_open(OutFile& file) {
     file.next_open = open_files;
@@ -44,8 +61,12 @@ void write_pending(OutFile& file) {
     if (file.pending.empty() || !file.handle) return;
     bool log = &file == &standard_output;
     if (log) hide_progress_line();
-    if (std::fwrite(file.pending.data(), 1, file.pending.size(), file.handle) != file.pending.size())
+    if (std::fwrite(file.pending.data(), 1, file.pending.size(), file.handle) !=
+            file.pending.size() &&
+        !file.failed) {
         file.failed = true;
+        file.error = errno;
+    }
     if (log) show_progress_line(file.pending.back() == '\n');
     file.pending.clear();
 }
@@ -55,6 +76,12 @@ void write_pending(OutFile& file) {
 OutFile standard_output = make_standard_output();
 
 OutFile::~OutFile() {
+    if (handle && !temporary.empty()) {
+        // A result file never closed is unfinished: it must not reach its name.
+        std::fclose(handle);
+        std::remove(temporary.c_str());
+        handle = nullptr;
+    }
     if (handle) {
         write_pending(*this);
         if (owns_handle) std::fclose(handle);
@@ -70,11 +97,63 @@ bool open_out_file(OutFile& file, const std::string& name, LineEnd line_end) {
     file.line_end = line_end;
     file.pending.clear();
     file.failed = false;
+    file.error = 0;
     file.owns_handle = true;
+    file.temporary.clear();
     file.handle = std::fopen(name.c_str(), "wb");
     if (!file.handle) return false;
     link_open(file);
     return true;
+}
+
+bool open_result_file(OutFile& file, const std::string& name, LineEnd line_end) {
+    // The rename at the end could not replace a directory: say so now, as opening would.
+    struct stat status;
+    if (::stat(name.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        if (file.handle) try_close_out_file(file);
+        file.name = name;
+        errno = EISDIR;
+        return false;
+    }
+    std::string temporary = temporary_name_for(name);
+    if (!open_out_file(file, temporary, line_end)) {
+        file.name = name;
+        return false;
+    }
+    file.name = name;
+    file.temporary = temporary;
+    return true;
+}
+
+void commit_result_files() {
+    std::vector<ClosedResult> batch;
+    batch.swap(closed_results);
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        if (std::rename(batch[i].temporary.c_str(), batch[i].name.c_str()) != 0) {
+            int error = errno;
+            // The rest of the batch stays temporary and is removed with it.
+            closed_results.assign(batch.begin() + static_cast<std::ptrdiff_t>(i), batch.end());
+            fatal("Error, could not write file %s (%s), exiting.\n", batch[i].name.c_str(),
+                  std::strerror(error));
+        }
+    }
+}
+
+void discard_result_files() {
+    for (OutFile* file = open_files; file;) {
+        OutFile* next = file->next_open;
+        if (!file->temporary.empty()) {
+            if (file->handle) std::fclose(file->handle);
+            file->handle = nullptr;
+            file->pending.clear();
+            std::remove(file->temporary.c_str());
+            file->temporary.clear();
+            unlink_open(*file);
+        }
+        file = next;
+    }
+    for (const ClosedResult& result : closed_results) std::remove(result.temporary.c_str());
+    closed_results.clear();
 }
 
 void out_text(OutFile& file, std::string_view text) {
@@ -123,7 +202,10 @@ void out_bytes(OutFile& file, const void* data, std::size_t size) {
 
 void flush_out_file(OutFile& file) {
     write_pending(file);
-    if (file.handle && std::fflush(file.handle) != 0) file.failed = true;
+    if (file.handle && std::fflush(file.handle) != 0 && !file.failed) {
+        file.failed = true;
+        file.error = errno;
+    }
 }
 
 bool try_close_out_file(OutFile& file) {
@@ -132,13 +214,23 @@ bool try_close_out_file(OutFile& file) {
     int saved_errno = errno;
     bool ok = !file.failed;
     if (file.owns_handle) {
-        if (std::fclose(file.handle) != 0) ok = false;
-    } else if (std::fflush(file.handle) != 0) {
+        if (std::fclose(file.handle) != 0 && ok) {
+            ok = false;
+            file.error = errno;
+        }
+    } else if (std::fflush(file.handle) != 0 && ok) {
         ok = false;
+        file.error = errno;
     }
-    if (ok) errno = saved_errno;
     file.handle = nullptr;
     unlink_open(file);
+    if (!file.temporary.empty()) {
+        if (ok) closed_results.push_back({file.temporary, file.name});
+        else std::remove(file.temporary.c_str());
+        file.temporary.clear();
+    }
+    errno = ok ? saved_errno : file.error;
+    if (!ok) file.failed = true;
     return ok;
 }
 
@@ -154,6 +246,20 @@ void flush_all_out_files() {
     flush_out_file(standard_output);
 }
 
+bool finish_standard_output() {
+    write_pending(standard_output);
+    if (std::fflush(stdout) != 0 && !standard_output.failed) {
+        standard_output.failed = true;
+        standard_output.error = errno;
+    }
+    if (std::ferror(stdout) && !standard_output.failed) {
+        standard_output.failed = true;
+        standard_output.error = EIO;
+    }
+    errno = standard_output.error;
+    return !standard_output.failed;
+}
+
 LineReader::~LineReader() { close_line_reader(*this); }
 
 bool open_line_reader(LineReader& in, const std::string& name) {
@@ -164,9 +270,22 @@ bool open_line_reader(LineReader& in, const std::string& name) {
     in.line_number = 0;
     in.line_had_end = false;
     in.bytes_read = 0;
-    in.handle = std::fopen(name.c_str(), "rb");
-    if (!in.handle) return false;
-    if (in.buffer.size() < read_block_size) in.buffer.resize(read_block_size);
+    int descriptor = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return false;
+    struct stat status;
+    if (::fstat(descriptor, &status) != 0) status.st_mode = 0, status.st_size = -1;
+    if (S_ISDIR(status.st_mode)) {
+        ::close(descriptor);
+        errno = EISDIR;
+        return false;
+    }
+    in.descriptor = descriptor;
+    // A small file needs no full block (the buffer grows when a read needs room).
+    std::size_t wanted = read_block_size;
+    if (S_ISREG(status.st_mode) && status.st_size >= 0 &&
+        static_cast<std::size_t>(status.st_size) < read_block_size / 2)
+        wanted = static_cast<std::size_t>(status.st_size) + 4096;
+    if (in.buffer.size() < wanted) in.buffer.resize(wanted);
     return true;
 }
 
@@ -183,8 +302,8 @@ void open_memory_reader(LineReader& in, std::string_view text, const std::string
 }
 
 void close_line_reader(LineReader& in) {
-    if (in.handle) std::fclose(in.handle);
-    in.handle = nullptr;
+    if (in.descriptor >= 0) ::close(in.descriptor);
+    in.descriptor = -1;
 }
 
 bool next_line(LineReader& in, std::string_view& line) {
@@ -204,7 +323,7 @@ bool next_line(LineReader& in, std::string_view& line) {
             in.line_had_end = true;
             return true;
         }
-        if (in.at_eof || !in.handle) {
+        if (in.at_eof || in.descriptor < 0) {
             in.at_eof = true;
             if (in.start >= in.filled) return false;
             line = std::string_view(base + in.start, in.filled - in.start);
@@ -215,6 +334,9 @@ bool next_line(LineReader& in, std::string_view& line) {
         }
         // Keep the unfinished line, make room (a long line grows the buffer), read on.
         std::size_t kept = in.filled - in.start;
+        if (kept >= max_line_length)
+            fatal("Error, line %d of file %s is longer than %zu MiB, exiting.\n",
+                  in.line_number + 1, in.name.c_str(), max_line_length >> 20);
         if (in.start > 0) {
             std::memmove(in.buffer.data(), base + in.start, kept);
             in.start = 0;
@@ -222,11 +344,17 @@ bool next_line(LineReader& in, std::string_view& line) {
         }
         searched = in.filled;
         if (in.buffer.size() - in.filled < read_block_size / 2)
-            in.buffer.resize(in.buffer.size() * 2);
-        std::size_t got = std::fread(in.buffer.data() + in.filled, 1,
-                                     in.buffer.size() - in.filled, in.handle);
-        in.filled += got;
-        in.bytes_read += got;
+            in.buffer.resize(std::min(in.buffer.size() * 2, max_line_length));
+        ssize_t got;
+        do {
+            got = ::read(in.descriptor, in.buffer.data() + in.filled, in.buffer.size() - in.filled);
+        } while (got < 0 && errno == EINTR);
+        // A read error is no end of file: the rest of the input would be silently lost.
+        if (got < 0)
+            fatal("Error, could not read file %s at line %d (%s), exiting.\n", in.name.c_str(),
+                  in.line_number + 1, std::strerror(errno));
+        in.filled += static_cast<std::size_t>(got);
+        in.bytes_read += static_cast<std::size_t>(got);
         if (got == 0) in.at_eof = true;
     }
 }

@@ -74,6 +74,28 @@ std::size_t real_prefix_length(std::string_view word) {
     return static_cast<std::size_t>(end - c.text);
 }
 
+bool is_whole_real(std::string_view word) {
+    if (word.empty()) return false;
+    double value;
+    auto result = std::from_chars(word.data(), word.data() + word.size(), value);
+    if (result.ec == std::errc() && result.ptr == word.data() + word.size()) return true;
+    return real_prefix_length(word) == word.size();  // '+', hex, out-of-range forms
+}
+
+bool is_whole_integer_any_base(std::string_view word) {
+    std::size_t i = (!word.empty() && (word[0] == '-' || word[0] == '+')) ? 1 : 0;
+    if (i == word.size()) return false;
+    if (word[i] != '0') {
+        for (std::size_t k = i; k < word.size(); ++k)
+            if (word[k] < '0' || word[k] > '9') return false;
+        return true;
+    }
+    CWord c(word);
+    char* end = nullptr;
+    std::strtoll(c.text, &end, 0);
+    return static_cast<std::size_t>(end - c.text) == word.size();
+}
+
 int read_int(std::string_view word) {
     if (!word.empty() && word[0] != '+' && word[0] > ' ') {
         long long value = 0;

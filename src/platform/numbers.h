@@ -15,6 +15,11 @@ int read_int_any_base(std::string_view word);  // 0x hex, leading-0 octal, as "%
 // Lets a reader tell "12" from "12abc" or "abc".
 std::size_t real_prefix_length(std::string_view word);
 
+// Whether the whole word is one number: "0.16x" and "12abc" are not (a "%lf" or "%i"
+// conversion would stop inside them and leave the rest of the line unread).
+bool is_whole_real(std::string_view word);
+bool is_whole_integer_any_base(std::string_view word);  // as "%i": 0x hex, leading-0 octal
+
 constexpr std::string_view blank_separators = " \t\r\n";
 
 // strtok without the writes: skips separators, then takes the word up to the next one.

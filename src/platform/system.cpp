@@ -6,6 +6,11 @@
 
 bool make_directory(const char* name) { return ::mkdir(name, 0777) == 0; }
 
+bool is_directory(const char* name) {
+    struct stat status;
+    return ::stat(name, &status) == 0 && S_ISDIR(status.st_mode);
+}
+
 long wall_clock_seconds() { return static_cast<long>(std::time(nullptr)); }
 
 bool same_file(const char* first, const char* second) {

@@ -65,6 +65,10 @@ std::vector<std::uint16_t> grid_cell_entries;  // positions in the leaf's list
 // than the cell lists can number are swept whole too (a tolerance as large as the surface).
 constexpr int crowded_leaf = 24;
 constexpr int largest_gridded_leaf = 65535;
+// A leaf's grid may list each of its entries this many times over; all grids together at
+// most this many entries (2 bytes each), beyond which leaves are swept whole.
+constexpr std::size_t grid_entries_per_leaf_entry = 16;
+constexpr std::size_t grid_entries_limit = std::size_t{1} << 26;
 
 int cells_per_axis(int entry_count) {
     return std::max(2, std::min(16, static_cast<int>(std::ceil(std::sqrt(entry_count / 6.0)))));
@@ -144,8 +148,6 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
         largest = std::max(largest, std::fabs(grid.low[a]) + edge);
     }
     grid.cell_scale = cells / edge;
-    grid.cells = cells;
-    grid.cells_begin = static_cast<int>(grid_cell_begin.size());
     // A sample's cell index is rounded: the cells are widened far beyond that.
     const double half = width / 2 * (1 + 1e-6) + 1e-12 * largest;
     const double pad = half - width / 2;
@@ -189,12 +191,21 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
                 }
     };
     // (cell, position) pairs, positions ascending: at most 16^3 cells and 2^16 positions.
+    // A grid whose cells list most of the leaf saves nothing (a tolerance near the leaf's
+    // size): it is dropped as soon as it outgrows its budget, so its memory stays a small
+    // multiple of the leaf's list, and so does the whole of the grids'.
+    const std::size_t budget = grid_entries_per_leaf_entry * static_cast<std::size_t>(count);
+    if (grid_cell_entries.size() + budget > grid_entries_limit) return;
     pairs.clear();
-    for (int n = 0; n < count; ++n)
+    for (int n = 0; n < count; ++n) {
         for_each_cell(entries[n], [&](int cell) {
             ++per_cell[cell + 1];
             pairs.push_back(static_cast<std::uint32_t>(cell) << 16 | static_cast<std::uint32_t>(n));
         });
+        if (pairs.size() > budget) return;
+    }
+    grid.cells = cells;
+    grid.cells_begin = static_cast<int>(grid_cell_begin.size());
     for (int c = 0; c < cell_count; ++c) per_cell[c + 1] += per_cell[c];
     const std::size_t base = grid_cell_entries.size();
     for (int c = 0; c < cell_count; ++c)

@@ -12,11 +12,13 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <unordered_map>
 
 std::vector<OctreeNode> octree_nodes;
 std::vector<int> octree_leaf_triangles;
 double cell_size[octree_depth + 1];
 double octree_origin[3];
+std::size_t max_octree_entries = std::size_t{1} << 26;
 
 bool plane_box_overlap(const double normal[3], double offset, const double box_half[3]) {
     double vmin[3], vmax[3];
@@ -41,6 +43,17 @@ inline bool apart(double p_a, double p_b, double radius) {
     double low = p_a < p_b ? p_a : p_b;
     double high = p_a < p_b ? p_b : p_a;
     return low > radius || high < -radius;
+}
+
+// Whether the octant's box holds the bounding box with room to spare, so that every
+// triangle inside passes triangle_box_overlap whatever the rounding of its axis tests.
+bool encloses(const double center[3], double half, const double low[3], const double high[3]) {
+    for (int a = 0; a < 3; ++a) {
+        double margin = 1e-9 * (half + std::fabs(center[a]) + std::fabs(low[a]) + std::fabs(high[a]));
+        if (!(low[a] > center[a] - half + margin && high[a] < center[a] + half - margin))
+            return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -148,9 +161,37 @@ void build_subdivision() {
     root.list_begin = 0;
     root.list_count = triangle_count;
 
+    // A tolerance near the surface's size puts (nearly) every triangle into every node.
+    // Two things keep that bounded: a child that receives its parent's whole list shares
+    // one stored copy with every other such child of a parent holding that same list, and
+    // an octant whose box plainly encloses every triangle of the list takes it untested.
+    // The lists stored at one level are limited to max_octree_entries.
+    struct ListFacts {
+        double low[3], high[3];  // bounding box of the list's triangles
+        int reversed_begin = -1;  // where the whole list, reversed, is stored one level down
+    };
+    std::unordered_map<int, ListFacts> facts;  // by list_begin, for the level being split
+    auto facts_of = [&](const OctreeNode& node) -> ListFacts& {
+        auto [found, inserted] = facts.try_emplace(node.list_begin);
+        ListFacts& f = found->second;
+        if (inserted) {
+            for (int a = 0; a < 3; ++a) f.low[a] = HUGE_VAL, f.high[a] = -HUGE_VAL;
+            for (int n = 0; n < node.list_count; ++n) {
+                const double* c = &corners[static_cast<std::size_t>(lists[node.list_begin + n]) * 9];
+                for (int k = 0; k < 3; ++k)
+                    for (int a = 0; a < 3; ++a) {
+                        f.low[a] = std::min(f.low[a], c[3 * k + a]);
+                        f.high[a] = std::max(f.high[a], c[3 * k + a]);
+                    }
+            }
+        }
+        return f;
+    };
+
     std::vector<int> queue{octree_root}, next_queue;
     std::vector<int> next_lists;
     std::vector<int> bucket[8];
+    bool whole[8];
     for (int r = 1; r <= octree_depth; ++r) {
         const double half = cell_size[r] / 2 + 1.1 * settings.tolerance;
         const double box_half[3] = {half, half, half};
@@ -158,44 +199,67 @@ void build_subdivision() {
         std::int64_t node_count = 0, assignment_count = 0;
         next_queue.clear();
         next_lists.clear();
+        facts.clear();
         // The queue holds the nodes most recently created first.
         for (auto it = queue.rbegin(); it != queue.rend(); ++it) {
             const int parent = *it;
             double octant_center[8][3];
+            ListFacts& list_facts = facts_of(octree_nodes[parent]);
+            int tested = 0;  // octants whose triangles must be tried one by one
             for (int i = 0; i < 8; ++i) {
                 for (int a = 0; a < 3; ++a) {
                     double c = octree_nodes[parent].center[a];
                     octant_center[i][a] = (i >> a & 1) ? c + offset : c - offset;
                 }
                 bucket[i].clear();
+                whole[i] = encloses(octant_center[i], half, list_facts.low, list_facts.high);
+                if (!whole[i]) ++tested;
             }
             const OctreeNode& node = octree_nodes[parent];
-            for (int n = 0; n < node.list_count; ++n) {
+            for (int n = 0; tested > 0 && n < node.list_count; ++n) {
                 int t = lists[node.list_begin + n];
                 double tri[3][3];
                 std::memcpy(tri, &corners[static_cast<std::size_t>(t) * 9], sizeof tri);
                 for (int i = 0; i < 8; ++i)
-                    if (triangle_box_overlap(octant_center[i], box_half, tri)) bucket[i].push_back(t);
+                    if (!whole[i] && triangle_box_overlap(octant_center[i], box_half, tri))
+                        bucket[i].push_back(t);
             }
             for (int i = 0; i < 8; ++i) {
-                if (bucket[i].empty()) continue;
-                // A tolerance as large as the surface puts every triangle into every leaf.
-                if (next_lists.size() + bucket[i].size() > static_cast<std::size_t>(INT_MAX))
-                    fatal("ERROR: the subdivision needs more than %d triangle entries at level "
-                          "%d; the tolerance %e may be too large for this surface\n",
-                          INT_MAX, r, settings.tolerance);
+                const int parent_count = octree_nodes[parent].list_count;
+                if (!whole[i] && static_cast<int>(bucket[i].size()) == parent_count) whole[i] = true;
+                int count = whole[i] ? parent_count : static_cast<int>(bucket[i].size());
+                if (count == 0) continue;
+                int begin;
+                if (whole[i] && list_facts.reversed_begin >= 0) {
+                    begin = list_facts.reversed_begin;
+                } else {
+                    if (next_lists.size() + static_cast<std::size_t>(count) > max_octree_entries)
+                        fatal("ERROR: the subdivision would hold more than %zu triangle entries "
+                              "at level %d: the tolerance %e is too large for a surface of "
+                              "extent %e %e %e; lower the tolerance\n",
+                              max_octree_entries, r, settings.tolerance, high[0] - low[0],
+                              high[1] - low[1], high[2] - low[2]);
+                    begin = static_cast<int>(next_lists.size());
+                    // Front insertion: the child's list is the parent's order reversed.
+                    if (whole[i]) {
+                        const int from = octree_nodes[parent].list_begin;
+                        for (int n = parent_count - 1; n >= 0; --n)
+                            next_lists.push_back(lists[from + n]);
+                        list_facts.reversed_begin = begin;
+                    } else {
+                        next_lists.insert(next_lists.end(), bucket[i].rbegin(), bucket[i].rend());
+                    }
+                }
                 int child = static_cast<int>(octree_nodes.size());
                 OctreeNode& created = octree_nodes.emplace_back();
                 created.level = r;
                 for (int a = 0; a < 3; ++a) created.center[a] = static_cast<float>(octant_center[i][a]);
-                // Front insertion: the child's list is the parent's order reversed.
-                created.list_begin = static_cast<int>(next_lists.size());
-                created.list_count = static_cast<int>(bucket[i].size());
-                next_lists.insert(next_lists.end(), bucket[i].rbegin(), bucket[i].rend());
+                created.list_begin = begin;
+                created.list_count = count;
                 octree_nodes[parent].child[i] = child;
                 next_queue.push_back(child);
                 ++node_count;
-                assignment_count += static_cast<std::int64_t>(bucket[i].size());
+                assignment_count += count;
             }
             // A split node keeps only its children.
             octree_nodes[parent].list_begin = 0;
@@ -207,6 +271,7 @@ void build_subdivision() {
             static_cast<long long>(node_count), static_cast<long long>(assignment_count));
     }
     octree_leaf_triangles.swap(lists);
+    lists = std::vector<int>();
     octree_leaf_triangles.shrink_to_fit();
     prepare_locate_tables();
 }

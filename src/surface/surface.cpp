@@ -2,6 +2,7 @@
 // (per-vertex triangle lists, neighbours) and the per-triangle geometry.
 #include "surface/surface.h"
 
+#include "config/options.h"
 #include "platform/fatal.h"
 #include "platform/io.h"
 #include "platform/numbers.h"
@@ -36,25 +37,11 @@ namespace {
 
 constexpr int shown_line_length = 80;  // of a refused line, in its message
 
-// Whether the word begins as "%i" (integer) or "%lf" (real) would read it. Digits first is
-// the common case; "inf", "nan" and hex reals go to the C library's own judgement.
-bool is_integer_word(std::string_view word) {
-    std::size_t k = (!word.empty() && (word[0] == '+' || word[0] == '-')) ? 1 : 0;
-    return k < word.size() && word[k] >= '0' && word[k] <= '9';
-}
-
-bool is_real_word(std::string_view word) {
-    if (is_integer_word(word)) return true;
-    std::size_t k = (!word.empty() && (word[0] == '+' || word[0] == '-')) ? 1 : 0;
-    if (k + 1 < word.size() && word[k] == '.' && word[k + 1] >= '0' && word[k + 1] <= '9')
-        return true;
-    return real_prefix_length(word) > 0;
-}
-
-// The first `count` words of the line, each an integer; false when one is missing or not one.
-bool integer_words(std::string_view rest, int count, std::string_view* words) {
+// The first `count` words of the line, each wholly a number as "%i" reads it ("3x" would
+// leave the line unread); false when one is missing or not one.
+bool whole_integer_words(std::string_view rest, int count, std::string_view* words) {
     for (int k = 0; k < count; ++k)
-        if (!next_word(rest, words[k]) || !is_integer_word(words[k])) return false;
+        if (!next_word(rest, words[k]) || !is_whole_integer_any_base(words[k])) return false;
     return true;
 }
 
@@ -237,7 +224,7 @@ void read_surface_from(LineReader& in) {
     const char* header_form = "the header \"largest-vertex-ID vertex-count triangle-count\"";
     if (!next_line(in, line))
         fatal("ERROR: %s line 1: expected %s, found the end of the file\n", name, header_form);
-    if (!integer_words(line, 3, words)) refuse_line(in, header_form, line);
+    if (!whole_integer_words(line, 3, words)) refuse_line(in, header_form, line);
     int max_vertex_id = read_int(words[0]);
     int vertex_count = read_int(words[1]);
     int triangle_count = read_int(words[2]);
@@ -261,9 +248,9 @@ void read_surface_from(LineReader& in) {
     for (int i = 0; i < vertex_count; ++i) {
         if (!next_line(in, line)) refuse_short_file(in, "vertex", vertex_count, i);
         std::string_view rest = line;
-        bool good = next_word(rest, words[0]) && is_integer_word(words[0]);
+        bool good = next_word(rest, words[0]) && is_whole_integer_any_base(words[0]);
         for (int k = 1; good && k < 4; ++k)
-            good = next_word(rest, words[k]) && is_real_word(words[k]);
+            good = next_word(rest, words[k]) && is_whole_real(words[k]);
         if (!good) refuse_line(in, vertex_form, line);
         int id = read_int_any_base(words[0]);
         if (id < 0 || id > max_vertex_id)
@@ -275,7 +262,15 @@ void read_surface_from(LineReader& in) {
         v.x = read_real(words[1]);
         v.y = read_real(words[2]);
         v.z = read_real(words[3]);
+        // A nan or inf vertex would silently keep its triangles from every sample.
+        if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z))
+            fatal("ERROR: %s line %d: vertex coordinates must be finite numbers, found \"%.*s\"\n",
+                  name, in.line_number, shown_length(line), line.data());
         apply_coordinate_operations(v.x, v.y, v.z);
+        if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z))
+            fatal("ERROR: %s line %d: the vertex is no longer finite after the coordinate "
+                  "operations (scale_xyz %e)\n",
+                  name, in.line_number, settings.scale_xyz);
     }
     IdTable id_table;
     id_table.build(ids, max_vertex_id);
@@ -285,7 +280,7 @@ void read_surface_from(LineReader& in) {
     const char* triangle_form = "a triangle line \"ID ID ID boundary-ID\"";
     for (int j = 0; j < triangle_count; ++j) {
         if (!next_line(in, line)) refuse_short_file(in, "triangle", triangle_count, j);
-        if (!integer_words(line, 4, words)) refuse_line(in, triangle_form, line);
+        if (!whole_integer_words(line, 4, words)) refuse_line(in, triangle_form, line);
         Triangle& t = triangle_table.emplace_back();
         t.index = j;
         for (int k = 0; k < 3; ++k) {

@@ -60,10 +60,10 @@ void transform_bc_file(const std::string& input_name, const std::string& output_
     if (same_file(input_name.c_str(), output_name.c_str()))
         fatal("Error, the output file %s is the input file %s, exiting.\n", output_name.c_str(),
               input_name.c_str());
-    // Both are opened before either is checked: a missing input still leaves an empty
-    // output behind, as it always has.
+    // Both are opened before either is checked; the output is a result file, so a run that
+    // fails, however late, leaves no output (or the earlier one) behind.
     bool have_input = open_line_reader(t.in, input_name);
-    bool have_output = open_out_file(t.out, output_name, LineEnd::crlf);
+    bool have_output = open_result_file(t.out, output_name, LineEnd::crlf);
     if (!have_input)
         fatal("Error, could not find input file named %s, exiting.\n", input_name.c_str());
     if (!have_output)
@@ -108,4 +108,5 @@ void transform_bc_file(const std::string& input_name, const std::string& output_
     say("Writing file %s\n", output_name.c_str());
     close_line_reader(t.in);
     close_out_file(t.out);
+    commit_result_files();
 }

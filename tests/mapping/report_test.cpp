@@ -1,6 +1,7 @@
 // tests/mapping/report_test.cpp: the mapping report's sums on a hand-built unit square of
 // two triangles, with samples handed to the hit mapping as point location would.
 #include "mapping/report.h"
+#include "platform/io.h"
 
 #include "mapping/hit_mapping.h"
 #include "mapping_test_tables.h"
@@ -252,6 +253,7 @@ TEST_F(Report, FilesNameTheirColumnsAndTheTimeUnit) {
     finish_triangles();
     report_finish_window();
     write_report_files("CA");
+    commit_result_files();
     auto read = [](const char* name) {
         std::ifstream in(name, std::ios::binary);
         std::ostringstream text;

@@ -3,6 +3,7 @@
 #include "output/viewers.h"
 
 #include "output_test_util.h"
+#include "platform/io.h"
 
 #include <set>
 
@@ -48,6 +49,7 @@ TEST_F(EnsightBinary, StandardFormReadableByAnyReader) {
     small_surface();
     settings.ensight_outputfiles = 2;
     write_ensight();
+    commit_result_files();
     EXPECT_EQ(read_whole_file("ensight/quorvel.geo"), standard_geometry());
     Bytes btemp;
     btemp.record("boundary_temp\0"s, ' ').f32(300.1f).f32(-1).f32(-1);
@@ -60,6 +62,7 @@ TEST_F(EnsightBinary, StandardFormReadableByAnyReader) {
     // Rounded to nearest: 0.1 is 0x3DCCCCCD (truncation would give ...CC).
     vertex_table[0].htc = 0.1;
     write_ensight_binary_variable(2, "htc", "quorvel.htc");
+    commit_result_files();
     EXPECT_EQ(read_whole_file("ensight/quorvel.htc").substr(80, 4), "\xcd\xcc\xcc\x3d"s);
     EXPECT_NE(read_whole_file("ensight/quorvel.case").find("scalar per node:\typlus\tquorvel.yplus\r\n"),
               std::string::npos);
@@ -69,6 +72,7 @@ TEST_F(EnsightBinary, ScrambledFormKeysAndMasksTheNodeCount) {
     small_surface();
     std::string standard = standard_geometry();
     write_ensight_binary(true, 12345);
+    commit_result_files();
     std::string geo = read_whole_file("ensight/quorvel.geo");
     ASSERT_EQ(geo.size(), standard.size());
     EXPECT_EQ(geo.substr(0, 9), "C Binary ");
@@ -86,13 +90,16 @@ TEST_F(EnsightBinary, ScrambledFormKeysAndMasksTheNodeCount) {
 
     // Another seed, another key; the same seed, the same file.
     write_ensight_binary(true, 54321);
+    commit_result_files();
     EXPECT_NE(read_whole_file("ensight/quorvel.geo").substr(0, 20), geo.substr(0, 20));
     write_ensight_binary(true, 12345);
+    commit_result_files();
     EXPECT_EQ(read_whole_file("ensight/quorvel.geo"), geo);
 
     vertex_table.clear();
     triangle_table.clear();
     write_ensight_binary(true, 777);
+    commit_result_files();
     EXPECT_EQ(int_at(read_whole_file("ensight/quorvel.geo"), 480), 0);
 }
 
@@ -152,6 +159,7 @@ TEST_F(EnsightBinary, LongNamesAreCutAndEveryVariableKept) {
     vertex_extra.assign(3 * extra_names.size(), 0.0);
     vertex_extra[3] = 4.5;  // vertex 0, extra 3
     write_ensight_binary(false, 1);
+    commit_result_files();
     for (int k = 0; k < 20; ++k)
         EXPECT_TRUE(std::filesystem::exists("ensight/quorvel." + extra_names[k])) << k;
     std::string file = read_whole_file("ensight/quorvel." + extra_names[3]);

@@ -51,6 +51,7 @@ int main(int argc, char** argv) {
 
     settings.ensight_outputfiles = std::strcmp(argv[1], "ascii") == 0 ? 1 : 2;
     write_ensight();
+    commit_result_files();
 
     std::FILE* out = std::fopen("expected.txt", "w");
     if (!out) return 1;

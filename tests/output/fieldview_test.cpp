@@ -2,6 +2,7 @@
 #include "output/viewers.h"
 
 #include "output_test_util.h"
+#include "platform/io.h"
 
 using namespace std::string_literals;
 
@@ -31,6 +32,7 @@ TEST_F(FieldviewFile, AsciiFileForNegativeOption) {
     small_surface();
     settings.fieldview_outputfiles = -1;
     write_fieldview();
+    commit_result_files();
     EXPECT_FALSE(std::filesystem::exists("quorvel.uns"));
     std::string values;
     for (const char* first : {"3.000000e+002", "1.000000e+003", "2.000000e+001", "4.000000e+002",
@@ -61,6 +63,7 @@ TEST_F(FieldviewFile, AsciiPlaceholderUsesNodeOneWithoutTriangles) {
     vertex_table = {make_vertex(0, 0, 0)};
     settings.fieldview_outputfiles = -3;
     write_fieldview();
+    commit_result_files();
     std::string file = read_whole_file("quorvel_ascii.uns");
     EXPECT_NE(file.find("Boundary Faces \t 0 \r\nElements\r\n1 1 \r\n 1 1 1 1\r\nVariables\r\n"),
               std::string::npos);
@@ -70,6 +73,7 @@ TEST_F(FieldviewFile, BinaryFileForPositiveOption) {
     small_surface();
     settings.fieldview_outputfiles = 2;
     write_fieldview();
+    commit_result_files();
     EXPECT_FALSE(std::filesystem::exists("quorvel_ascii.uns"));
     Bytes b;
     b.i32(66051).record("FIELDVIEW"s, '\0').i32(3).i32(0).i32(3).i32(0);
@@ -95,7 +99,7 @@ TEST_F(FieldviewFile, FileThatCannotBeOpenedReportsOnStandardError) {
     std::filesystem::create_directory("quorvel.uns");
     settings.fieldview_outputfiles = 1;
     EXPECT_EXIT(write_fieldview(), testing::ExitedWithCode(1),
-                "^Cannot open output file: Is a directory\n$");
+                "^Cannot open output file quorvel.uns: Is a directory\n$");
 }
 
 }  // namespace

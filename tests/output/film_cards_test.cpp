@@ -33,6 +33,7 @@ std::string card_lines(const std::string& file) {
     std::size_t begin = 0;
     while (begin < text.size()) {
         std::size_t end = text.find("\r\n", begin);
+        if (end == std::string::npos) end = text.size();
         std::string line = text.substr(begin, end - begin);
         if (line.rfind("**", 0) != 0 && line.rfind("*", 0) != 0) lines += line + "\n";
         begin = end + 2;
@@ -51,6 +52,7 @@ TEST_F(FilmCards, OneElementsTwoFacesStayTwoLinesAndWeightsConserveHeat) {
     give(2, 50, 500, 0);
     give(3, 50, 300, 0);
     write_film_cards();
+    commit_result_files();
     // S1: h = (100 + 300) / 2 = 200, sink = (100*400 + 300*600) / 400 = 550 (the map's
     // plain mean, 500, would lose heat); S3: equal h, sink the mean 400.
     EXPECT_EQ(card_lines("htc_film.inp"),
@@ -74,6 +76,7 @@ TEST_F(FilmCards, TrianglesWithoutDataCountAsNoFilmAndFacesWithoutDataAreLeftOut
     settings.film_output = 1;
     settings.model_units = 1;
     write_film_cards();
+    commit_result_files();
     // In mm-tonne-s: h 40 W/m^2/K is 4e-2 mW/mm^2/K; with h = 0 the sink is the plain mean.
     EXPECT_EQ(card_lines("htc_film.inp"),
               "1, F2, 4.500000e+002, 4.000000e-002\n3, F1, 3.100000e+002, 0.000000e+000\n");
@@ -89,6 +92,7 @@ TEST_F(FilmCards, NothingWithoutADeckOrWithoutTheSetting) {
     settings.read_abaqus = 0;
     testing::internal::CaptureStdout();
     write_film_cards();
+    commit_result_files();
     flush_say();
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "Warning: film_output needs an ABAQUS deck (read_abaqus 1): no card file written\n");
@@ -96,6 +100,7 @@ TEST_F(FilmCards, NothingWithoutADeckOrWithoutTheSetting) {
     settings.film_output = 0;
     element_number = face_number = surface_number = {1, 1, 1, 1};
     write_film_cards();
+    commit_result_files();
     EXPECT_EQ(read_whole_file("htc_film.inp"), "<missing htc_film.inp>");
 }
 

@@ -2,6 +2,7 @@
 #include "output/viewers.h"
 
 #include "output_test_util.h"
+#include "platform/io.h"
 
 #include <unistd.h>
 
@@ -26,6 +27,7 @@ TEST_F(GmvFile, WholeFileWithUninitializedVerticesAsMinusOne) {
     v.reach = 0.5;
     vertex_table[1].boundary_temp = vertex_table[1].reach = 7;  // uninitialized: never shown
     write_gmv();
+    commit_result_files();
     std::string m = " -1.000000e+000 -1.000000e+000 \n";
     EXPECT_EQ(read_whole_file("quorvel.gmv"),
               crlf("gmvinput ascii\ncomments\nGMV file created by Quorvel utility\n"
@@ -52,6 +54,7 @@ TEST_F(GmvFile, FileThatCannotBeCreatedStopsNamingIt) {
         {
             dup2(2, 1);
             write_gmv();
+            commit_result_files();
         },
         testing::ExitedWithCode(1), "could not create quorvel.gmv");
 }

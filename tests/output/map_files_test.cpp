@@ -3,9 +3,12 @@
 #include "output/map_files.h"
 
 #include "output_test_util.h"
+#include "platform/io.h"
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -56,6 +59,7 @@ TEST_F(MapFiles, TriangleMapSkipsUninitializedAndCountsInSummary) {
     printed_triangle_count = 0;
     testing::internal::CaptureStdout();
     write_triangle_map("htc_triangles.map", "s", 0, 0);
+    commit_result_files();
     flush_say();
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "Of 3 triangeles, printed results for 2 initialized triangles\n");
@@ -71,11 +75,17 @@ TEST_F(MapFiles, GroupFilesFilterByBoundaryAndPrintNoSummary) {
     printed_triangle_count = 0;
     testing::internal::CaptureStdout();
     write_triangle_map("htc_triangles.map", "s", 0, 0);
+    commit_result_files();
     write_triangle_map("htc_triangles_head.map", "s", 1, 0);
+    commit_result_files();
     write_triangle_map("htc_triangles_empty.map", "s", 1, 1);
+    commit_result_files();
     write_triangle_map("htc_triangles_other.map", "s", 1, 2);
+    commit_result_files();
     write_vertex_map("htc_vertex_head.map", "s", 1, 0);
+    commit_result_files();
     write_vertex_map("htc_vertex_empty.map", "s", 1, 1);
+    commit_result_files();
     flush_say();
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "Of 3 triangeles, printed results for 2 initialized triangles\n");
@@ -102,6 +112,7 @@ TEST_F(MapFiles, NothingInitializedGivesHeaderOnlyAndZeroPrinted) {
     printed_triangle_count = 0;
     testing::internal::CaptureStdout();
     write_triangle_map("htc_triangles.map", "s", 0, 0);
+    commit_result_files();
     flush_say();
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "Of 3 triangeles, printed results for 0 initialized triangles\n");
@@ -142,6 +153,7 @@ TEST_F(MapFiles, AbaqusFormAveragesRunsOfOneElement) {
     printed_triangle_count = 0;
     testing::internal::CaptureStdout();
     write_triangle_map("htc_abaqus.map", "CA", 0, 0);
+    commit_result_files();
     flush_say();
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "Of 7 triangeles, printed results for 5 initialized triangles\n");
@@ -179,6 +191,7 @@ TEST_F(MapFiles, VertexMapHeaderValuesAndSumAngleInDegrees) {
     vertex_table[2].initialized = 1;
     testing::internal::CaptureStdout();
     write_vertex_map("htc_vertex.map", "CA", 0, 0);
+    commit_result_files();
     flush_say();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(read_whole_file("htc_vertex.map"),
@@ -198,21 +211,43 @@ TEST_F(MapFiles, MapFileThatCannotBeCreatedStopsNamingIt) {
         {
             dup2(2, 1);
             write_triangle_map("no_such_dir/htc_triangles.map", "s", 0, 0);
+            commit_result_files();
         },
         testing::ExitedWithCode(1), "could not create map file no_such_dir/htc_triangles.map");
     EXPECT_EXIT(
         {
             dup2(2, 1);
             write_vertex_map("no_such_dir/htc_vertex.map", "s", 0, 0);
+            commit_result_files();
         },
         testing::ExitedWithCode(1), "could not create map file no_such_dir/htc_vertex.map");
-    // A full disk must not look like success.
+}
+
+// A full disk, as a file-size limit the kernel enforces: the run stops naming the file, the
+// earlier result keeps its name and content, and no temporary is left.
+TEST_F(MapFiles, WriteFailureKeepsThePreviousResultAndLeavesNoTemporary) {
+    three_triangles();
+    {
+        std::FILE* previous = std::fopen("htc_triangles.map", "wb");
+        std::fputs("previous result\n", previous);
+        std::fclose(previous);
+    }
     EXPECT_EXIT(
         {
             dup2(2, 1);
-            write_triangle_map("/dev/full", "s", 0, 0);
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit;
+            limit.rlim_cur = limit.rlim_max = 100;
+            setrlimit(RLIMIT_FSIZE, &limit);
+            write_triangle_map("htc_triangles.map", "s", 0, 0);
+            commit_result_files();
         },
-        testing::ExitedWithCode(1), "could not write file /dev/full");
+        testing::ExitedWithCode(1), "could not write file htc_triangles.map \\(File too large\\)");
+    EXPECT_EQ(read_whole_file("htc_triangles.map"), "previous result\n");
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator("."))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"htc_triangles.map"});
 }
 
 }  // namespace

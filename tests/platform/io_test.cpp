@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +14,9 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -148,3 +153,87 @@ TEST_F(ScratchDir, FailedWritesAndOpensAreReported) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::string> names_in(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+// A result file takes its name only at the commit; until then the earlier version stays
+// and the new one waits under a hidden temporary beside it.
+TEST_F(ScratchDir, ResultFilesTakeTheirNamesTogetherAtTheCommit) {
+    write(path("a.map"), "old a\n");
+    OutFile a, b;
+    ASSERT_TRUE(open_result_file(a, path("a.map"), LineEnd::lf));
+    ASSERT_TRUE(open_result_file(b, path("b.map"), LineEnd::lf));
+    EXPECT_EQ(a.name, path("a.map"));
+    out_text(a, "new a\n");
+    out_text(b, "new b\n");
+    close_out_file(a);
+    close_out_file(b);
+    EXPECT_EQ(read(path("a.map")), "old a\n");
+    EXPECT_EQ(names_in(dir).size(), 3u);  // a.map and the two temporaries
+    commit_result_files();
+    EXPECT_EQ(read(path("a.map")), "new a\n");
+    EXPECT_EQ(read(path("b.map")), "new b\n");
+    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"a.map", "b.map"}));
+}
+
+TEST_F(ScratchDir, DiscardedResultsLeaveTheEarlierFilesAndNoTemporary) {
+    write(path("a.map"), "old a\n");
+    OutFile closed, open;
+    ASSERT_TRUE(open_result_file(closed, path("a.map"), LineEnd::lf));
+    out_text(closed, "new a\n");
+    close_out_file(closed);
+    ASSERT_TRUE(open_result_file(open, path("b.map"), LineEnd::lf));
+    out_text(open, "half of b");
+    flush_out_file(open);
+    discard_result_files();
+    commit_result_files();  // nothing left to commit
+    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"a.map"}));
+    EXPECT_EQ(read(path("a.map")), "old a\n");
+    // A result file dropped without its close is unfinished too.
+    {
+        OutFile dropped;
+        ASSERT_TRUE(open_result_file(dropped, path("c.map"), LineEnd::lf));
+        out_text(dropped, "c");
+    }
+    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"a.map"}));
+}
+
+TEST_F(ScratchDir, ResultFileWhoseNameIsADirectoryIsRefusedAtOpen) {
+    fs::create_directory(path("quorvel.gmv"));
+    OutFile file;
+    errno = 0;
+    EXPECT_FALSE(open_result_file(file, path("quorvel.gmv"), LineEnd::crlf));
+    EXPECT_EQ(errno, EISDIR);
+    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"quorvel.gmv"}));
+}
+
+TEST_F(ScratchDir, DirectoryIsNoInputAndReadErrorsAreNoEndOfFile) {
+    LineReader in;
+    errno = 0;
+    EXPECT_FALSE(open_line_reader(in, dir.string()));
+    EXPECT_EQ(errno, EISDIR);
+    // A descriptor that fails every read (a directory's) behind a reader mid-file.
+    write(path("t.out"), "first\n");
+    EXPECT_EXIT(
+        {
+            dup2(2, 1);
+            LineReader failing;
+            if (!open_line_reader(failing, path("t.out"))) std::abort();
+            std::string_view line;
+            if (!next_line(failing, line)) std::abort();
+            ::close(failing.descriptor);
+            failing.descriptor = ::open(dir.c_str(), O_RDONLY);
+            next_line(failing, line);
+            flush_all_out_files();
+        },
+        testing::ExitedWithCode(1), "Error, could not read file .*t.out at line 2 \\(Is a directory\\)");
+}

@@ -139,3 +139,17 @@ TEST(NextWord, SplitsAtBlanksAndGivenSeparators) {
 }
 
 }  // namespace
+
+// A number word with anything after the number is no number word: "%lf" would stop
+// inside it and leave the rest of the line unread.
+TEST(WholeNumberWords, JunkInsideTheWordIsRefused) {
+    for (const char* word : {"0.16", "1.600000e-01", "-2", "+3.5", ".5", "1e300", "nan", "inf",
+                             "0x1p3", "7"})
+        EXPECT_TRUE(is_whole_real(word)) << word;
+    for (const char* word : {"1.600000e-01x", "0.16x", "x", "", "1e", "12abc", "1,5", "--1"})
+        EXPECT_FALSE(is_whole_real(word)) << word;
+    for (const char* word : {"49", "-1", "+7", "0", "0x1F", "017"})
+        EXPECT_TRUE(is_whole_integer_any_base(word)) << word;
+    for (const char* word : {"3x", "1.5", "", "-", "0x", "019", "12 "})
+        EXPECT_FALSE(is_whole_integer_any_base(word)) << word;
+}

@@ -4,6 +4,9 @@
 #include "surface_test_support.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
+#include <map>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <string>
@@ -151,4 +154,107 @@ TEST(TriangleBoxOverlap, EachKindOfAxisSeparatesAndTouchingOverlaps) {
     const double normal[3] = {-1, -1, -1};
     EXPECT_TRUE(plane_box_overlap(normal, 3, half));
     EXPECT_FALSE(plane_box_overlap(normal, 3.5, half));
+}
+
+namespace {
+
+// The build as it was before lists were shared: every triangle of a parent tried against
+// every octant. Leaves keyed by their stored centre.
+std::map<std::array<float, 3>, std::vector<int>> reference_leaves() {
+    struct Node {
+        float center[3];
+        std::vector<int> list;
+    };
+    std::vector<Node> level(1);
+    for (int a = 0; a < 3; ++a) level[0].center[a] = octree_nodes[octree_root].center[a];
+    for (int t = static_cast<int>(triangle_table.size()) - 1; t >= 0; --t) level[0].list.push_back(t);
+    for (int r = 1; r <= octree_depth; ++r) {
+        double half = cell_size[r] / 2 + 1.1 * settings.tolerance;
+        const double box_half[3] = {half, half, half};
+        std::vector<Node> next;
+        for (const Node& parent : level)
+            for (int i = 0; i < 8; ++i) {
+                double c[3];
+                for (int a = 0; a < 3; ++a)
+                    c[a] = (i >> a & 1) ? parent.center[a] + cell_size[r] / 2
+                                        : parent.center[a] - cell_size[r] / 2;
+                Node child;
+                for (int a = 0; a < 3; ++a) child.center[a] = static_cast<float>(c[a]);
+                for (int t : parent.list) {
+                    double corners[3][3];
+                    for (int k = 0; k < 3; ++k) {
+                        const Vertex& v = vertex_table[triangle_table[t].vert[k]];
+                        corners[k][0] = v.x, corners[k][1] = v.y, corners[k][2] = v.z;
+                    }
+                    if (triangle_box_overlap(c, box_half, corners)) child.list.push_back(t);
+                }
+                std::reverse(child.list.begin(), child.list.end());
+                if (!child.list.empty()) next.push_back(std::move(child));
+            }
+        level.swap(next);
+    }
+    std::map<std::array<float, 3>, std::vector<int>> leaves;
+    for (const Node& leaf : level)
+        leaves[{leaf.center[0], leaf.center[1], leaf.center[2]}] = leaf.list;
+    return leaves;
+}
+
+std::map<std::array<float, 3>, std::vector<int>> built_leaves() {
+    std::map<std::array<float, 3>, std::vector<int>> leaves;
+    for (std::size_t n = 0; n < octree_nodes.size(); ++n)
+        if (octree_nodes[n].level == octree_depth)
+            leaves[{octree_nodes[n].center[0], octree_nodes[n].center[1],
+                    octree_nodes[n].center[2]}] = leaf_list(static_cast<int>(n));
+    return leaves;
+}
+
+std::string fan_surface() {
+    // A bent fan of 12 triangles over about 0.1 m: lists differ from leaf to leaf.
+    std::string text = "13 13 12\n0 0 0 0\n";
+    for (int k = 0; k < 12; ++k) {
+        double angle = k * 0.5;
+        text += std::to_string(k + 1) + " " + std::to_string(0.1 * std::cos(angle)) + " " +
+                std::to_string(0.1 * std::sin(angle)) + " " + std::to_string(0.01 * k) + "\n";
+    }
+    for (int k = 0; k < 12; ++k)
+        text += "0 " + std::to_string(k + 1) + " " + std::to_string((k + 1) % 12 + 1) + " 1\n";
+    return text;
+}
+
+}  // namespace
+
+// Sharing a parent's whole list and taking enclosed lists untested must not change one
+// leaf: from no tolerance to one far larger than the surface.
+TEST(BuildSubdivision, SharedListsGiveTheLeavesOfTestingEveryTriangle) {
+    for (double tolerance : {0.0, 0.002, 0.03, 0.08, 5.0}) {
+        use_identity_frame();
+        settings.tolerance = tolerance;
+        read_surface_text(fan_surface());
+        build_and_capture();
+        auto reference = reference_leaves();
+        EXPECT_EQ(built_leaves(), reference) << "tolerance " << tolerance;
+        // Shared lists: stored entries stay far below leaves times triangles.
+        if (tolerance == 5.0) {
+            EXPECT_EQ(reference.size(), 262144u);
+            EXPECT_LE(octree_leaf_triangles.size(), 12u);
+        }
+    }
+}
+
+TEST(BuildSubdivision, LevelNeedingTooManyEntriesIsRefusedNamingToleranceAndExtent) {
+    use_identity_frame();
+    settings.tolerance = 0.03;
+    read_surface_text(fan_surface());
+    std::size_t saved = max_octree_entries;
+    max_octree_entries = 5000;
+    EXPECT_EXIT(
+        {
+            stdout_to_stderr();
+            build_subdivision();
+        },
+        testing::ExitedWithCode(1),
+        "ERROR: the subdivision would hold more than 5000 triangle entries at level [0-9]: the "
+        "tolerance 3.000000e-002 is too large for a surface of extent 1.989990e-001 "
+        "1.975020e-001 1.100000e-001; lower the tolerance");
+    max_octree_entries = saved;
 }
