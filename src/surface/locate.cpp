@@ -130,7 +130,8 @@ struct CellTest {
 };
 
 void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_reach,
-                     std::vector<std::uint32_t>& per_cell, std::vector<std::uint32_t>& pairs) {
+                     std::vector<std::uint32_t>& per_cell, std::vector<std::uint32_t>& pairs,
+                     bool bounds_only = false) {
     const LeafEntry* entries = leaf_entries.data() + leaf.list_begin;
     const int count = leaf.list_count;
     grid.lowest_boundary_id = grid.highest_boundary_id = count ? entries[0].boundary_id : 0;
@@ -138,7 +139,7 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
         grid.lowest_boundary_id = std::min(grid.lowest_boundary_id, entries[n].boundary_id);
         grid.highest_boundary_id = std::max(grid.highest_boundary_id, entries[n].boundary_id);
     }
-    if (count < crowded_leaf || count > largest_gridded_leaf) return;
+    if (bounds_only || count < crowded_leaf || count > largest_gridded_leaf) return;
     const int cells = cells_per_axis(count);
     const double edge = cell_size[octree_depth];
     const double width = edge / cells;
@@ -223,9 +224,19 @@ void build_leaf_grids() {
     grid_cell_entries.clear();
     leaf_grids.assign(octree_nodes.size(), LeafGrid{});
     std::vector<std::uint32_t> per_cell, pairs;
+    // A tolerance of half a leaf or more puts nearly every triangle of a leaf in every cell:
+    // no grid could pay for itself, and trying one per leaf would cost leaves x cells.
+    const bool worth_a_grid = tolerance_reach < cell_size[octree_depth] / 2;
     for (std::size_t node = 0; node < octree_nodes.size(); ++node)
-        if (octree_nodes[node].level == octree_depth)
-            build_leaf_grid(octree_nodes[node], leaf_grids[node], tolerance_reach, per_cell, pairs);
+        if (octree_nodes[node].level == octree_depth) {
+            LeafGrid& grid = leaf_grids[node];
+            if (worth_a_grid) {
+                build_leaf_grid(octree_nodes[node], grid, tolerance_reach, per_cell, pairs);
+            } else {
+                build_leaf_grid(octree_nodes[node], grid, tolerance_reach, per_cell, pairs,
+                                /*bounds_only=*/true);
+            }
+        }
     grid_cell_begin.shrink_to_fit();
     grid_cell_entries.shrink_to_fit();
 }
