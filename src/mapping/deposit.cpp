@@ -509,6 +509,26 @@ void clear_step_sums() {
     }
 }
 
+// Coverage (deposited over wetted area) of wetted triangles: least, largest and mean.
+struct CoverageTally {
+    double least = 1e300, largest = 0, sum = 0;
+    int count = 0;
+
+    void add(const DepositSums& sums) {
+        if (!(sums.wetted > 0)) return;
+        double coverage = sums.weight / sums.wetted;
+        least = std::min(least, coverage);
+        largest = std::max(largest, coverage);
+        sum += coverage;
+        ++count;
+    }
+    void store(DepositFigures& f) const {
+        f.coverage_min = count ? least : 0;
+        f.coverage_max = largest;
+        f.coverage_mean = count ? sum / count : 0;
+    }
+};
+
 void step_figures() {
     DepositFigures& f = deposit_step_figures;
     f = DepositFigures{};
@@ -544,23 +564,14 @@ void step_figures() {
         b.deposited_flux += p.weight * (convective ? sample.flux_conv : sample.flux);
         b.deposited_htc += p.weight * sample_htc[p.sample];
     }
-    double coverage_sum = 0;
-    int wetted_count = 0;
-    f.coverage_min = 1e300;
+    CoverageTally coverage;
     for (int t : touched) {
         int id = triangle_table[t].boundary_id;
         const DepositSums& sums = deposit_step[t];
         if (id >= 0 && id < max_boundaries) f.boundary[id].wetted_area += sums.wetted;
-        if (sums.wetted > 0) {
-            double coverage = sums.weight / sums.wetted;
-            f.coverage_min = std::min(f.coverage_min, coverage);
-            f.coverage_max = std::max(f.coverage_max, coverage);
-            coverage_sum += coverage;
-            ++wetted_count;
-        }
+        coverage.add(sums);
     }
-    if (wetted_count == 0) f.coverage_min = 0;
-    f.coverage_mean = wetted_count ? coverage_sum / wetted_count : 0;
+    coverage.store(f);
 }
 
 void add_window_figures(double dt) {
@@ -945,21 +956,9 @@ namespace {
 // Coverage of the wetted triangles over the window: deposited area over wetted area (1
 // where the two meshes cover the same wall; their area ratio where they do not).
 void window_coverage() {
-    DepositFigures& w = deposit_window_figures;
-    double sum = 0;
-    int count = 0;
-    w.coverage_min = 1e300;
-    w.coverage_max = 0;
-    for (const DepositSums& sums : deposit_window) {
-        if (!(sums.wetted > 0)) continue;
-        double coverage = sums.weight / sums.wetted;
-        w.coverage_min = std::min(w.coverage_min, coverage);
-        w.coverage_max = std::max(w.coverage_max, coverage);
-        sum += coverage;
-        ++count;
-    }
-    if (count == 0) w.coverage_min = 0;
-    w.coverage_mean = count ? sum / count : 0;
+    CoverageTally coverage;
+    for (const DepositSums& sums : deposit_window) coverage.add(sums);
+    coverage.store(deposit_window_figures);
 }
 
 }  // namespace
