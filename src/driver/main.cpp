@@ -5,10 +5,12 @@
 #include "platform/fatal.h"
 #include "platform/io.h"
 #include "platform/system.h"
+#include "platform/threads.h"
 #include "surface/octree.h"
 #include "surface/surface.h"
 #include "transform/transform.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -40,8 +42,28 @@ bool all_transfer_files_open(int argc, char** argv) {
     return true;
 }
 
+// "--threads N" ahead of the other arguments: the number of threads (1: no worker threads).
+// Taken out of the argument list, so the rest reads as it always has.
+bool take_thread_option(int& argc, char** argv) {
+    while (argc > 1 && std::strcmp(argv[1], "--threads") == 0) {
+        const char* value = argc > 2 ? argv[2] : "";
+        char* end = nullptr;
+        long count = std::strtol(value, &end, 10);
+        if (*value == '\0' || *end != '\0' || count < 1 || count > 1024) {
+            say("ERROR, --threads needs a whole number from 1 to 1024, not \"%s\".\n", value);
+            return false;
+        }
+        set_thread_count(static_cast<int>(count));
+        int taken = 2;
+        for (int i = 1; i + taken < argc; ++i) argv[i] = argv[i + taken];
+        argc -= taken;
+    }
+    return true;
+}
+
 int run(int argc, char** argv) {
     print_banner();
+    if (!take_thread_option(argc, argv)) return 1;
     if (argc < 3) {
         say("ERROR, quorvel must have at least two arguments.\n");
         say("USAGE: quorvel <surface file name> <transfer data file names>\n\n");
