@@ -8,13 +8,16 @@
 #include "platform/fatal.h"
 #include "platform/format.h"
 #include "platform/system.h"
+#include "platform/threads.h"
 #include "surface/locate.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 std::vector<TriangleStep> triangle_step;
 std::vector<double> triangle_step_extra;
-std::vector<int> grow_mark;
 StepCounts step_counts;
 
 namespace {
@@ -32,11 +35,68 @@ std::vector<double> grown_reach;  // of the last contribution; copied to the tri
 
 // Sized once for the surface, so a step allocates nothing.
 std::vector<int> hit_chain;        // directly hit triangles in order of first hit
-std::vector<int> growth_queue;     // each triangle enters at most once per origin
 std::vector<int> grown_triangles;  // in order of first growth
 // Pool index of each sample that hit, in pool order; kept only for the hit file, it grows
 // to the largest block once.
 std::vector<int> hit_samples;
+
+// A step computes before it applies: where each sample lies and how far each origin's data
+// reaches are pure answers, found on every core into tables of their own; one thread then
+// adds them up in the order a single thread always has, so sums, counters, lists and
+// messages do not depend on the thread count.
+//
+// Both answers are kept from step to step: a wall that does not move sends the same
+// samples every block, and its answers are the same.
+
+// One pool record's location: the question (position and boundary ID, compared bit for
+// bit) and its answer.
+struct LocatedSample {
+    double position[3];
+    double distance;
+    int bound_id;
+    int triangle;
+};
+std::vector<LocatedSample> located;  // per pool record; a record with no answer yet is NaN
+
+// An origin's search: every triangle it reaches, in the search's order, and the refusals
+// it met, stored as varints of the differences between successive triangle indices (the
+// search moves between neighbours, so they are small). An entry holds while the origin's
+// reach is the same bits as when it was stored.
+struct StoredSearch {
+    double reach = 0;
+    std::uint32_t begin = 0, end = 0;  // bytes in search_store; begin == end: none
+};
+std::vector<StoredSearch> stored_search;  // per triangle
+std::vector<std::uint8_t> search_store;
+// The store is emptied whenever it would outgrow this; the answers are found again.
+std::size_t search_store_limit = 0;
+
+// Each worker's scratch for the growth search.
+struct SearchScratch {
+    std::vector<std::uint32_t> mark;  // stamp of the search that last saw a triangle
+    std::uint32_t stamp = 0;
+    std::vector<int> queue;
+    std::vector<int> found;  // the searches of one batch, one after another
+};
+std::vector<SearchScratch> search_scratch;
+
+// The result of one search in a batch.
+struct BatchSearch {
+    int origin;
+    int worker;
+    int begin, count;  // in that worker's `found`
+    int blocked;
+};
+
+// Settings a stored answer depends on: a change empties the stores.
+struct AnswerKey {
+    double tolerance = 0, grow_mult = 0;
+    int enforce = 0;
+    std::uint64_t epoch = 0;
+    bool operator==(const AnswerKey&) const = default;
+};
+AnswerKey stored_key;
+std::uint64_t surface_epoch = 0;  // moves on whenever the step tables are prepared
 
 const char* const directory_name = "detailedoutput";
 
@@ -117,21 +177,30 @@ inline bool beyond(double d2, double limit) {
     return std::sqrt(d2) > limit;
 }
 
-void grow_from(int origin) {
+// Items per piece of parallel work: pieces enough for every worker to take several (a small
+// step still runs on all of them), and at most `largest` so that none waits long for another.
+int work_grain(int count, int largest) {
+    return std::max(1, std::min(largest, count / (8 * thread_count())));
+}
+
+// The triangles the origin's data reaches, in the order the search meets them, with the
+// refusals for boundary ID it meets on the way. Reads only the surface; the marks and the
+// queue are the worker's own.
+int search_from(int origin, double origin_reach, SearchScratch& scratch, std::vector<int>& found) {
     const GrowthNode* nodes = growth_nodes.data();
     const GrowthNode& o = nodes[origin];
-    const TriangleStep& os = triangle_step[origin];
-    const double origin_reach = triangle_table[origin].reach;
-    const int mark = triangle_table[origin].index;
-    const double* os_extra = step_extra_of(origin);
-    const int extra_count = static_cast<int>(extra_names.size());
     // Local copies: the stores below could otherwise alias the settings for the compiler.
     const int mode = settings.enforce_boundID_match;
     const double grow_mult = settings.grow_mult;
     const double origin_centroid[3] = {o.centroid[0], o.centroid[1], o.centroid[2]};
     const int origin_boundary = o.boundary_id;
-    int* marks = grow_mark.data();
-    int* queue = growth_queue.data();
+    if (++scratch.stamp == 0) {
+        std::fill(scratch.mark.begin(), scratch.mark.end(), 0);
+        scratch.stamp = 1;
+    }
+    const std::uint32_t mark = scratch.stamp;
+    std::uint32_t* marks = scratch.mark.data();
+    int* queue = scratch.queue.data();
     int blocked = 0;
     marks[origin] = mark;
     int head = 0, tail = 0;
@@ -155,27 +224,175 @@ void grow_from(int origin) {
             const double dz = nt.centroid[2] - origin_centroid[2];
             const double limit = (origin_reach + nt.radius) * grow_mult;
             if (beyond(dx * dx + dy * dy + dz * dz, limit)) continue;
-            TriangleStep& ns = triangle_step[n];
-            if (ns.hit_state != hit_directly) {
-                if (ns.hit_state == no_data) {
-                    ++step_counts.grown_count;
-                    ns.hit_state = grown;
-                    grown_triangles.push_back(n);
-                }
-                ns.step_fluid_temp += os.step_fluid_temp * os.step_htc;
-                ns.step_boundary_temp += os.step_boundary_temp * os.step_htc;
-                ns.step_flux += os.step_flux;
-                ns.step_htc += os.step_htc;
-                ns.step_yplus += os.step_yplus;
-                double* ns_extra = step_extra_of(n);
-                for (int e = 0; e < extra_count; ++e) ns_extra[e] += os_extra[e];
-                grown_reach[n] = limit;
-                ns.step_weight += 1;
-            }
+            found.push_back(n);
             queue[tail++] = n;
         }
     }
-    step_counts.boundary_blocked_count += blocked;
+    return blocked;
+}
+
+// The origin's averages added to one triangle it reaches; a directly hit one keeps its own.
+inline void contribute(int origin, double origin_reach, int n) {
+    TriangleStep& ns = triangle_step[n];
+    if (ns.hit_state == hit_directly) return;
+    const TriangleStep& os = triangle_step[origin];
+    if (ns.hit_state == no_data) {
+        ++step_counts.grown_count;
+        ns.hit_state = grown;
+        grown_triangles.push_back(n);
+    }
+    ns.step_fluid_temp += os.step_fluid_temp * os.step_htc;
+    ns.step_boundary_temp += os.step_boundary_temp * os.step_htc;
+    ns.step_flux += os.step_flux;
+    ns.step_htc += os.step_htc;
+    ns.step_yplus += os.step_yplus;
+    const int extra_count = static_cast<int>(extra_names.size());
+    if (extra_count > 0) {
+        const double* os_extra = step_extra_of(origin);
+        double* ns_extra = step_extra_of(n);
+        for (int e = 0; e < extra_count; ++e) ns_extra[e] += os_extra[e];
+    }
+    grown_reach[n] = (origin_reach + growth_nodes[n].radius) * settings.grow_mult;
+    ns.step_weight += 1;
+}
+
+void put_varint(std::uint64_t value) {
+    while (value >= 0x80) {
+        search_store.push_back(static_cast<std::uint8_t>(value | 0x80));
+        value >>= 7;
+    }
+    search_store.push_back(static_cast<std::uint8_t>(value));
+}
+
+inline std::uint64_t get_varint(const std::uint8_t*& p) {
+    std::uint64_t value = 0;
+    for (int shift = 0;; shift += 7) {
+        const std::uint8_t byte = *p++;
+        value |= static_cast<std::uint64_t>(byte & 0x7f) << shift;
+        if (!(byte & 0x80)) return value;
+    }
+}
+
+inline std::uint64_t zigzag(std::int64_t d) {
+    return (static_cast<std::uint64_t>(d) << 1) ^ static_cast<std::uint64_t>(d >> 63);
+}
+inline std::int64_t unzigzag(std::uint64_t z) {
+    return static_cast<std::int64_t>(z >> 1) ^ -static_cast<std::int64_t>(z & 1);
+}
+
+// Keeps a search for the next steps, unless the store is full.
+void store_search(int origin, double reach, const int* found, int count, int blocked) {
+    // The largest a search can take: a count, a refusal count and up to 5 bytes per index.
+    const std::size_t largest = 20 + 5 * static_cast<std::size_t>(count);
+    if (search_store.size() + largest > search_store_limit) {
+        if (largest > search_store_limit / 4) return;  // one search must not crowd out all
+        search_store.clear();
+        for (StoredSearch& entry : stored_search) entry = StoredSearch{};
+    }
+    StoredSearch& entry = stored_search[origin];
+    entry.reach = reach;
+    entry.begin = static_cast<std::uint32_t>(search_store.size());
+    put_varint(static_cast<std::uint64_t>(count));
+    put_varint(static_cast<std::uint64_t>(blocked));
+    std::int64_t previous = origin;
+    for (int k = 0; k < count; ++k) {
+        put_varint(zigzag(found[k] - previous));
+        previous = found[k];
+    }
+    entry.end = static_cast<std::uint32_t>(search_store.size());
+}
+
+inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+const StoredSearch* stored_for(int origin, double reach) {
+    const StoredSearch& entry = stored_search[origin];
+    if (entry.begin == entry.end || !same_bits(entry.reach, reach)) return nullptr;
+    return &entry;
+}
+
+void replay_search(int origin, double reach, const StoredSearch& entry) {
+    const std::uint8_t* p = search_store.data() + entry.begin;
+    const int count = static_cast<int>(get_varint(p));
+    step_counts.boundary_blocked_count += static_cast<int>(get_varint(p));
+    std::int64_t previous = origin;
+    for (int k = 0; k < count; ++k) {
+        previous += unzigzag(get_varint(p));
+        contribute(origin, reach, static_cast<int>(previous));
+    }
+}
+
+// Every origin's data to the triangles it reaches: the most recently first-hit triangle
+// first. Searches not kept from earlier steps run in batches on all workers; each batch is
+// then applied in origin order.
+void grow_all() {
+    const int origin_count = static_cast<int>(hit_chain.size());
+    const int workers = thread_count();
+    if (static_cast<int>(search_scratch.size()) < workers) search_scratch.resize(workers);
+    for (int w = 0; w < workers; ++w) {
+        SearchScratch& scratch = search_scratch[w];
+        if (scratch.mark.size() != triangle_table.size()) {
+            scratch.mark.assign(triangle_table.size(), 0);
+            scratch.queue.assign(triangle_table.size(), 0);
+            scratch.stamp = 0;
+        }
+    }
+    // Origins in growth order: position p is hit_chain[origin_count - 1 - p].
+    auto origin_at = [&](int p) { return hit_chain[origin_count - 1 - p]; };
+    constexpr int batch_origins = 4096;
+    std::vector<BatchSearch> batch;
+    std::vector<int> batch_positions;
+    batch.reserve(batch_origins);
+    batch_positions.reserve(batch_origins);
+    int applied = 0;
+    while (applied < origin_count) {
+        // The next origins up to batch_origins searches to run, and the stored ones between.
+        batch_positions.clear();
+        int last = applied;
+        for (; last < origin_count && static_cast<int>(batch_positions.size()) < batch_origins;
+             ++last) {
+            const int origin = origin_at(last);
+            if (!stored_for(origin, triangle_table[origin].reach)) batch_positions.push_back(last);
+        }
+        batch.assign(batch_positions.size(), BatchSearch{});
+        for (int w = 0; w < workers; ++w) search_scratch[w].found.clear();
+        const int searches = static_cast<int>(batch.size());
+        parallel_for(searches, work_grain(searches, 16), [&](int begin, int end, int worker) {
+            SearchScratch& scratch = search_scratch[worker];
+            for (int b = begin; b < end; ++b) {
+                BatchSearch& search = batch[b];
+                search.origin = origin_at(batch_positions[b]);
+                search.worker = worker;
+                search.begin = static_cast<int>(scratch.found.size());
+                search.blocked = search_from(search.origin, triangle_table[search.origin].reach,
+                                             scratch, scratch.found);
+                search.count = static_cast<int>(scratch.found.size()) - search.begin;
+            }
+        });
+        std::size_t next_search = 0;
+        for (int p = applied; p < last; ++p) {
+            const int origin = origin_at(p);
+            const double reach = triangle_table[origin].reach;
+            if (next_search < batch.size() && batch_positions[next_search] == p) {
+                const BatchSearch& search = batch[next_search++];
+                const int* found = search_scratch[search.worker].found.data() + search.begin;
+                step_counts.boundary_blocked_count += search.blocked;
+                for (int k = 0; k < search.count; ++k) contribute(origin, reach, found[k]);
+                store_search(origin, reach, found, search.count, search.blocked);
+            } else if (const StoredSearch* entry = stored_for(origin, reach)) {
+                replay_search(origin, reach, *entry);
+            } else {
+                // The store was emptied by a search of this batch: this one is found again.
+                std::vector<int>& found = search_scratch[0].found;
+                const int begin = static_cast<int>(found.size());
+                const int blocked = search_from(origin, reach, search_scratch[0], found);
+                step_counts.boundary_blocked_count += blocked;
+                const int count = static_cast<int>(found.size()) - begin;
+                for (int k = 0; k < count; ++k) contribute(origin, reach, found[begin + k]);
+                store_search(origin, reach, found.data() + begin, count, blocked);
+            }
+        }
+        applied = last;
+    }
 }
 
 }  // namespace
@@ -221,13 +438,11 @@ void prepare_hit_mapping() {
     std::size_t triangle_count = triangle_table.size();
     if (triangle_step.size() != triangle_count) {
         triangle_step.assign(triangle_count, TriangleStep{});
-        grow_mark.assign(triangle_count, -1);
         grown_reach.assign(triangle_count, 0.0);
         hit_chain.clear();
         hit_chain.reserve(triangle_count);
         grown_triangles.clear();
         grown_triangles.reserve(triangle_count);
-        growth_queue.assign(triangle_count, 0);
     }
     growth_nodes.resize(triangle_count);
     for (std::size_t t = 0; t < triangle_count; ++t) {
@@ -241,14 +456,29 @@ void prepare_hit_mapping() {
         node.boundary_id = tri.boundary_id;
     }
     size_extra_tables();
+    // No answers kept from another surface, or from this one before it changed.
+    ++surface_epoch;
+    located.clear();
+    stored_search.assign(triangle_count, StoredSearch{});
+    search_store.clear();
+    // Room for about 24 stored indices per triangle: a few bytes more per triangle than
+    // the search's own tables, and most of a run's searches on a fine surface.
+    search_store_limit = std::max<std::size_t>(std::size_t{1} << 20, 32 * triangle_count);
+    search_store_limit = std::min<std::size_t>(search_store_limit, std::uint32_t{0xffffffff});
 }
 
 void clear_step() {
     if (triangle_step.size() != triangle_table.size()) prepare_hit_mapping();
     size_extra_tables();
-    for (TriangleStep& step : triangle_step) step = TriangleStep{};
-    for (int& mark : grow_mark) mark = -1;
-    for (double& value : triangle_step_extra) value = 0;
+    // Only what the last step touched: its direct hits and the triangles grown from them.
+    const std::size_t extra_count = extra_names.size();
+    auto clear = [&](int t) {
+        triangle_step[t] = TriangleStep{};
+        double* extra = step_extra_of(t);
+        for (std::size_t k = 0; k < extra_count; ++k) extra[k] = 0;
+    };
+    for (int t : hit_chain) clear(t);
+    for (int t : grown_triangles) clear(t);
     step_counts = StepCounts{};
     hit_chain.clear();
     grown_triangles.clear();
@@ -293,13 +523,43 @@ void record_hit(int s, int t, double distance, double time, const std::string& t
     if (distance > tri.max_hit_distance) tri.max_hit_distance = distance;
 }
 
+namespace {
+
+// Answers kept from earlier steps hold only while the settings they came from do.
+void check_stored_answers() {
+    const AnswerKey key{settings.tolerance, settings.grow_mult, settings.enforce_boundID_match,
+                        surface_epoch};
+    if (key == stored_key) return;
+    stored_key = key;
+    located.clear();
+    for (StoredSearch& entry : stored_search) entry = StoredSearch{};
+    search_store.clear();
+}
+
+}  // namespace
+
 void locate_samples(double time, const std::string& time_unit) {
-    for (int s = 0; s < sample_count; ++s) {
-        const CellDataPoint& sample = sample_pool[s];
-        double distance = -1.0;
-        int t = locate_point(sample.position, sample.bound_id, distance);
-        record_hit(s, t, distance, time, time_unit);
+    check_stored_answers();
+    if (located.size() < static_cast<std::size_t>(sample_count)) {
+        LocatedSample unknown{};
+        unknown.position[0] = std::nan("");
+        located.resize(sample_count, unknown);
     }
+    parallel_for(sample_count, work_grain(sample_count, 1024), [](int begin, int end, int) {
+        for (int s = begin; s < end; ++s) {
+            const CellDataPoint& sample = sample_pool[s];
+            LocatedSample& answer = located[s];
+            if (std::memcmp(answer.position, sample.position, sizeof answer.position) == 0 &&
+                answer.bound_id == sample.bound_id)
+                continue;
+            std::memcpy(answer.position, sample.position, sizeof answer.position);
+            answer.bound_id = sample.bound_id;
+            answer.distance = -1.0;
+            answer.triangle = locate_point(sample.position, sample.bound_id, answer.distance);
+        }
+    });
+    for (int s = 0; s < sample_count; ++s)
+        record_hit(s, located[s].triangle, located[s].distance, time, time_unit);
     write_hit_points(time);
 }
 
@@ -317,8 +577,8 @@ void grow_from_hits(double time) {
             std::sqrt(triangle_step[t].step_weight) + triangle_table[t].max_hit_distance;
         average_step(t);
     }
-    // The most recently first-hit triangle grows first.
-    for (auto it = hit_chain.rbegin(); it != hit_chain.rend(); ++it) grow_from(*it);
+    check_stored_answers();
+    grow_all();
     for (int t : grown_triangles) {
         triangle_table[t].reach = grown_reach[t];
         average_step(t);

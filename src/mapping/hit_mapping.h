@@ -22,8 +22,6 @@ constexpr int no_data = 0, hit_directly = 1, grown = 2;
 
 extern std::vector<TriangleStep> triangle_step;
 extern std::vector<double> triangle_step_extra;  // extra_names.size() values per triangle
-// Per triangle: -1, or the index of the origin whose growth search last visited it.
-extern std::vector<int> grow_mark;
 inline double* step_extra_of(int t) {
     return triangle_step_extra.data() + t * extra_names.size();
 }
@@ -42,7 +40,8 @@ extern StepCounts step_counts;
 // compact table of its own: at the start of a run, once the surface is complete. Nothing
 // is allocated per step after that (the extra-column tables follow the column count).
 void prepare_hit_mapping();
-// Step start, for every block read: all per-step fields and counters cleared.
+// Step start, for every block read: the per-step fields the last step touched and all
+// counters cleared.
 void clear_step();
 
 // The whole step: locate_samples, grow_from_hits, collect_empty.

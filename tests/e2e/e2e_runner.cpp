@@ -12,6 +12,8 @@
 //   expected/ignore   optional; created files not compared, one path or fnmatch pattern
 //                     a line ("detailedoutput/*")
 //   timeout           optional; seconds before the run is killed (default 300)
+// Every case runs three times, with "--threads 1", "--threads 2" and "--threads 7" ahead of
+// its arguments, against the same expected files: the thread count must not change a byte.
 // The temporary directory of a failed case is kept and named in the failure.
 #include <gtest/gtest.h>
 
@@ -28,6 +30,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <tuple>
 #include <string>
 #include <thread>
 #include <vector>
@@ -235,17 +238,19 @@ std::vector<std::string> case_names() {
     return names;
 }
 
-std::string test_name(const testing::TestParamInfo<std::string>& info) {
-    std::string name = info.param;
+using CaseRun = std::tuple<std::string, int>;  // case folder, thread count
+
+std::string test_name(const testing::TestParamInfo<CaseRun>& info) {
+    std::string name = std::get<0>(info.param);
     for (char& c : name)
         if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return name;
+    return name + "_threads" + std::to_string(std::get<1>(info.param));
 }
 
-class Case : public testing::TestWithParam<std::string> {};
+class Case : public testing::TestWithParam<CaseRun> {};
 
 TEST_P(Case, Run) {
-    const fs::path case_dir = cases_root() / GetParam();
+    const fs::path case_dir = cases_root() / std::get<0>(GetParam());
     const fs::path expected = case_dir / "expected";
 
     std::string root_template = (fs::temp_directory_path() / "quorvel-e2e-XXXXXX").string();
@@ -260,7 +265,9 @@ TEST_P(Case, Run) {
     int timeout = 300;
     if (auto text = read_file(case_dir / "timeout")) timeout = std::atoi(text->c_str());
 
-    RunResult run = run_binary(binary_path(), read_args(case_dir / "args"), work,
+    std::vector<std::string> args = {"--threads", std::to_string(std::get<1>(GetParam()))};
+    for (const std::string& arg : read_args(case_dir / "args")) args.push_back(arg);
+    RunResult run = run_binary(binary_path(), args, work,
                                root / "stdout", root / "stderr", timeout);
     bool ok = !HasFailure();
     auto fail = [&](const std::string& message) {
@@ -318,6 +325,8 @@ TEST_P(Case, Run) {
 }
 
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(Case);
-INSTANTIATE_TEST_SUITE_P(E2E, Case, testing::ValuesIn(case_names()), test_name);
+INSTANTIATE_TEST_SUITE_P(E2E, Case,
+                         testing::Combine(testing::ValuesIn(case_names()), testing::Values(1, 2, 7)),
+                         test_name);
 
 }  // namespace
