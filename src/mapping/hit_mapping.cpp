@@ -31,7 +31,6 @@ struct GrowthNode {
     int boundary_id;
 };
 std::vector<GrowthNode> growth_nodes;
-std::vector<double> grown_reach;  // of the last contribution; copied to the triangle after
 
 // Sized once for the surface, so a step allocates nothing.
 std::vector<int> hit_chain;        // directly hit triangles in order of first hit
@@ -232,7 +231,7 @@ int search_from(int origin, double origin_reach, SearchScratch& scratch, std::ve
 }
 
 // The origin's averages added to one triangle it reaches; a directly hit one keeps its own.
-inline void contribute(int origin, double origin_reach, int n) {
+inline void contribute(int origin, int n) {
     TriangleStep& ns = triangle_step[n];
     if (ns.hit_state == hit_directly) return;
     const TriangleStep& os = triangle_step[origin];
@@ -252,7 +251,7 @@ inline void contribute(int origin, double origin_reach, int n) {
         double* ns_extra = step_extra_of(n);
         for (int e = 0; e < extra_count; ++e) ns_extra[e] += os_extra[e];
     }
-    grown_reach[n] = (origin_reach + growth_nodes[n].radius) * settings.grow_mult;
+    ns.last_origin = origin;
     ns.step_weight += 1;
 }
 
@@ -280,10 +279,11 @@ inline std::int64_t unzigzag(std::uint64_t z) {
     return static_cast<std::int64_t>(z >> 1) ^ -static_cast<std::int64_t>(z & 1);
 }
 
-// Keeps a search for the next steps, unless the store is full.
+// Keeps a search for the next steps, unless the store is full. The triangles go in as runs
+// of consecutive indices: the gap from the last run's end and the run's length.
 void store_search(int origin, double reach, const int* found, int count, int blocked) {
-    // The largest a search can take: a count, a refusal count and up to 5 bytes per index.
-    const std::size_t largest = 20 + 5 * static_cast<std::size_t>(count);
+    // The largest a search can take: the two counts and two varints per triangle.
+    const std::size_t largest = 15 + 10 * static_cast<std::size_t>(count);
     if (search_store.size() + largest > search_store_limit) {
         if (largest > search_store_limit / 4) return;  // one search must not crowd out all
         search_store.clear();
@@ -292,12 +292,19 @@ void store_search(int origin, double reach, const int* found, int count, int blo
     StoredSearch& entry = stored_search[origin];
     entry.reach = reach;
     entry.begin = static_cast<std::uint32_t>(search_store.size());
-    put_varint(static_cast<std::uint64_t>(count));
     put_varint(static_cast<std::uint64_t>(blocked));
+    int runs = 0;
+    for (int k = 0; k < count; ++k)
+        if (k == 0 || found[k] != found[k - 1] + 1) ++runs;
+    put_varint(static_cast<std::uint64_t>(runs));
     std::int64_t previous = origin;
-    for (int k = 0; k < count; ++k) {
+    for (int k = 0; k < count;) {
+        int length = 1;
+        while (k + length < count && found[k + length] == found[k] + length) ++length;
         put_varint(zigzag(found[k] - previous));
-        previous = found[k];
+        put_varint(static_cast<std::uint64_t>(length - 1));
+        previous = found[k] + length;
+        k += length;
     }
     entry.end = static_cast<std::uint32_t>(search_store.size());
 }
@@ -310,14 +317,16 @@ const StoredSearch* stored_for(int origin, double reach) {
     return &entry;
 }
 
-void replay_search(int origin, double reach, const StoredSearch& entry) {
+void replay_search(int origin, const StoredSearch& entry) {
     const std::uint8_t* p = search_store.data() + entry.begin;
-    const int count = static_cast<int>(get_varint(p));
     step_counts.boundary_blocked_count += static_cast<int>(get_varint(p));
+    const int runs = static_cast<int>(get_varint(p));
     std::int64_t previous = origin;
-    for (int k = 0; k < count; ++k) {
-        previous += unzigzag(get_varint(p));
-        contribute(origin, reach, static_cast<int>(previous));
+    for (int r = 0; r < runs; ++r) {
+        const int first = static_cast<int>(previous + unzigzag(get_varint(p)));
+        const int length = static_cast<int>(get_varint(p)) + 1;
+        for (int n = first; n < first + length; ++n) contribute(origin, n);
+        previous = first + length;
     }
 }
 
@@ -339,6 +348,7 @@ void grow_all() {
     // Origins in growth order: position p is hit_chain[origin_count - 1 - p].
     auto origin_at = [&](int p) { return hit_chain[origin_count - 1 - p]; };
     constexpr int batch_origins = 4096;
+    const bool keep_search_order = settings.hit_location_output_files == 1;
     std::vector<BatchSearch> batch;
     std::vector<int> batch_positions;
     batch.reserve(batch_origins);
@@ -366,6 +376,11 @@ void grow_all() {
                 search.blocked = search_from(search.origin, triangle_table[search.origin].reach,
                                              scratch, scratch.found);
                 search.count = static_cast<int>(scratch.found.size()) - search.begin;
+                // An origin reaches each triangle once, so the order of its contributions
+                // changes no sum; only the grown points file lists them as the search met
+                // them. In index order they store as a few runs.
+                if (!keep_search_order)
+                    std::sort(scratch.found.begin() + search.begin, scratch.found.end());
             }
         });
         std::size_t next_search = 0;
@@ -376,10 +391,10 @@ void grow_all() {
                 const BatchSearch& search = batch[next_search++];
                 const int* found = search_scratch[search.worker].found.data() + search.begin;
                 step_counts.boundary_blocked_count += search.blocked;
-                for (int k = 0; k < search.count; ++k) contribute(origin, reach, found[k]);
+                for (int k = 0; k < search.count; ++k) contribute(origin, found[k]);
                 store_search(origin, reach, found, search.count, search.blocked);
             } else if (const StoredSearch* entry = stored_for(origin, reach)) {
-                replay_search(origin, reach, *entry);
+                replay_search(origin, *entry);
             } else {
                 // The store was emptied by a search of this batch: this one is found again.
                 std::vector<int>& found = search_scratch[0].found;
@@ -387,7 +402,7 @@ void grow_all() {
                 const int blocked = search_from(origin, reach, search_scratch[0], found);
                 step_counts.boundary_blocked_count += blocked;
                 const int count = static_cast<int>(found.size()) - begin;
-                for (int k = 0; k < count; ++k) contribute(origin, reach, found[begin + k]);
+                for (int k = 0; k < count; ++k) contribute(origin, found[begin + k]);
                 store_search(origin, reach, found.data() + begin, count, blocked);
             }
         }
@@ -438,7 +453,6 @@ void prepare_hit_mapping() {
     std::size_t triangle_count = triangle_table.size();
     if (triangle_step.size() != triangle_count) {
         triangle_step.assign(triangle_count, TriangleStep{});
-        grown_reach.assign(triangle_count, 0.0);
         hit_chain.clear();
         hit_chain.reserve(triangle_count);
         grown_triangles.clear();
@@ -580,7 +594,9 @@ void grow_from_hits(double time) {
     check_stored_answers();
     grow_all();
     for (int t : grown_triangles) {
-        triangle_table[t].reach = grown_reach[t];
+        // The limit of the last origin to reach it, as the search measured it.
+        const double origin_reach = triangle_table[triangle_step[t].last_origin].reach;
+        triangle_table[t].reach = (origin_reach + growth_nodes[t].radius) * settings.grow_mult;
         average_step(t);
     }
     say("initialized %i triangles from %i direct hits, initialized %i triangles through "

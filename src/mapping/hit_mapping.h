@@ -16,6 +16,7 @@ struct TriangleStep {
     double step_yplus = 0;
     double step_weight = 0;  // summed sample area (direct), or number of contributions (grown)
     int hit_state = 0;       // 0 no data, 1 hit directly, 2 grown from a neighbour
+    int last_origin = 0;     // grown: the last hit triangle whose data reached it
 };
 
 constexpr int no_data = 0, hit_directly = 1, grown = 2;
