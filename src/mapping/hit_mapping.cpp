@@ -330,11 +330,32 @@ void replay_search(int origin, const StoredSearch& entry) {
     }
 }
 
-// Every origin's data to the triangles it reaches: the most recently first-hit triangle
-// first. Searches not kept from earlier steps run in batches on all workers; each batch is
-// then applied in origin order.
-void grow_all() {
-    const int origin_count = static_cast<int>(hit_chain.size());
+// Growth, once its searches are known, is a fixed sum: each grown triangle adds up, in
+// growth order, the averages of the origins that reach it. When a step has the same origins
+// in the same order with the same reaches as the step before, the sums are gathered per
+// grown triangle instead: the same additions in the same order, so the same bits, but each
+// triangle is written once, from a compact table of the origins' values, and the triangles
+// are independent of each other, so all workers share them. Kept until the origins change.
+struct GrowthPlan {
+    bool ready = false;
+    std::vector<int> origins;      // hit_chain as it was
+    std::vector<double> reaches;   // of those origins
+    std::vector<int> targets;      // grown triangles, ascending
+    std::vector<std::uint32_t> target_runs;  // per target, its runs; one more at the end
+    std::vector<std::uint32_t> run_first;    // growth position of a run's first origin
+    std::vector<std::uint8_t> run_length;    // origins in the run, 1 to 255
+    long long blocked = 0;
+};
+GrowthPlan plan;
+// The origins of the last step that grew by searches: a plan is made when the next repeats them.
+std::vector<int> last_origins;
+std::vector<double> last_reaches;
+
+// Origin values in growth order, as contribute adds them.
+std::vector<double> origin_values;  // 5 per origin
+std::vector<double> origin_extra;   // extra_names.size() per origin
+
+void size_search_scratch() {
     const int workers = thread_count();
     if (static_cast<int>(search_scratch.size()) < workers) search_scratch.resize(workers);
     for (int w = 0; w < workers; ++w) {
@@ -345,6 +366,164 @@ void grow_all() {
             scratch.stamp = 0;
         }
     }
+}
+
+bool same_origins(const std::vector<int>& origins, const std::vector<double>& reaches) {
+    if (origins != hit_chain) return false;
+    for (std::size_t k = 0; k < origins.size(); ++k)
+        if (!same_bits(reaches[k], triangle_table[origins[k]].reach)) return false;
+    return true;
+}
+
+void remember_origins(std::vector<int>& origins, std::vector<double>& reaches) {
+    origins = hit_chain;
+    reaches.resize(hit_chain.size());
+    for (std::size_t k = 0; k < hit_chain.size(); ++k) reaches[k] = triangle_table[hit_chain[k]].reach;
+}
+
+// Calls visit(n) for every triangle the origin reaches, and returns its refusals: from the
+// store, or found again.
+template <typename Visit>
+int each_reached(int origin, Visit&& visit) {
+    const double reach = triangle_table[origin].reach;
+    if (const StoredSearch* entry = stored_for(origin, reach)) {
+        const std::uint8_t* p = search_store.data() + entry->begin;
+        const int blocked = static_cast<int>(get_varint(p));
+        const int runs = static_cast<int>(get_varint(p));
+        std::int64_t previous = origin;
+        for (int r = 0; r < runs; ++r) {
+            const int first = static_cast<int>(previous + unzigzag(get_varint(p)));
+            const int length = static_cast<int>(get_varint(p)) + 1;
+            for (int n = first; n < first + length; ++n) visit(n);
+            previous = first + length;
+        }
+        return blocked;
+    }
+    std::vector<int>& found = search_scratch[0].found;
+    found.clear();
+    const int blocked = search_from(origin, reach, search_scratch[0], found);
+    for (int n : found) visit(n);
+    return blocked;
+}
+
+void make_plan() {
+    const int origin_count = static_cast<int>(hit_chain.size());
+    const int triangle_count = static_cast<int>(triangle_table.size());
+    auto origin_at = [&](int p) { return hit_chain[origin_count - 1 - p]; };
+    // Two passes over every origin's triangles: count each target's runs, then fill them.
+    // -2: not reached yet (-1 would pass for a run ending just before the first origin).
+    std::vector<int> last_position(triangle_count, -2);
+    std::vector<std::uint32_t> runs(triangle_count + 1, 0);
+    std::vector<std::uint8_t> length(triangle_count, 0);
+    plan.blocked = 0;
+    for (int p = 0; p < origin_count; ++p) {
+        plan.blocked += each_reached(origin_at(p), [&](int n) {
+            if (triangle_step[n].hit_state == hit_directly) return;
+            if (last_position[n] == p - 1 && length[n] < 255) {
+                ++length[n];
+            } else {
+                ++runs[n + 1];
+                length[n] = 1;
+            }
+            last_position[n] = p;
+        });
+    }
+    plan.targets.clear();
+    plan.target_runs.assign(1, 0);
+    for (int n = 0; n < triangle_count; ++n)
+        if (runs[n + 1] > 0) {
+            plan.targets.push_back(n);
+            plan.target_runs.push_back(plan.target_runs.back() + runs[n + 1]);
+        }
+    // Where each target's next run goes.
+    std::vector<std::uint32_t>& next = runs;
+    for (std::size_t k = 0; k < plan.targets.size(); ++k) next[plan.targets[k]] = plan.target_runs[k];
+    const std::size_t run_count = plan.target_runs.back();
+    plan.run_first.assign(run_count, 0);
+    plan.run_length.assign(run_count, 0);
+    std::fill(last_position.begin(), last_position.end(), -2);
+    for (int p = 0; p < origin_count; ++p) {
+        each_reached(origin_at(p), [&](int n) {
+            if (triangle_step[n].hit_state == hit_directly) return;
+            if (last_position[n] == p - 1 && plan.run_length[next[n] - 1] < 255) {
+                ++plan.run_length[next[n] - 1];
+            } else {
+                plan.run_first[next[n]] = static_cast<std::uint32_t>(p);
+                plan.run_length[next[n]] = 1;
+                ++next[n];
+            }
+            last_position[n] = p;
+        });
+    }
+    plan.origins = hit_chain;
+    plan.reaches.resize(origin_count);
+    for (int k = 0; k < origin_count; ++k) plan.reaches[k] = triangle_table[hit_chain[k]].reach;
+    plan.ready = true;
+}
+
+void grow_by_plan() {
+    const int origin_count = static_cast<int>(hit_chain.size());
+    const int extra_count = static_cast<int>(extra_names.size());
+    origin_values.resize(5 * static_cast<std::size_t>(origin_count));
+    origin_extra.resize(static_cast<std::size_t>(extra_count) * origin_count);
+    for (int p = 0; p < origin_count; ++p) {
+        const int origin = hit_chain[origin_count - 1 - p];
+        const TriangleStep& os = triangle_step[origin];
+        double* v = &origin_values[5 * static_cast<std::size_t>(p)];
+        v[0] = os.step_fluid_temp * os.step_htc;
+        v[1] = os.step_boundary_temp * os.step_htc;
+        v[2] = os.step_flux;
+        v[3] = os.step_htc;
+        v[4] = os.step_yplus;
+        const double* os_extra = step_extra_of(origin);
+        for (int e = 0; e < extra_count; ++e)
+            origin_extra[static_cast<std::size_t>(p) * extra_count + e] = os_extra[e];
+    }
+    const int target_count = static_cast<int>(plan.targets.size());
+    parallel_for(target_count, work_grain(target_count, 4096), [&](int begin, int end, int) {
+        for (int k = begin; k < end; ++k) {
+            const int n = plan.targets[k];
+            double fluid = 0, wall = 0, flux = 0, htc = 0, yplus = 0, weight = 0;
+            double* ns_extra = step_extra_of(n);
+            int last = 0;
+            for (std::uint32_t r = plan.target_runs[k]; r < plan.target_runs[k + 1]; ++r) {
+                const int first = static_cast<int>(plan.run_first[r]);
+                const int stop = first + plan.run_length[r];
+                for (int p = first; p < stop; ++p) {
+                    const double* v = &origin_values[5 * static_cast<std::size_t>(p)];
+                    fluid += v[0];
+                    wall += v[1];
+                    flux += v[2];
+                    htc += v[3];
+                    yplus += v[4];
+                    weight += 1;
+                    for (int e = 0; e < extra_count; ++e)
+                        ns_extra[e] += origin_extra[static_cast<std::size_t>(p) * extra_count + e];
+                }
+                last = stop - 1;
+            }
+            TriangleStep& ns = triangle_step[n];
+            ns.step_fluid_temp = fluid;
+            ns.step_boundary_temp = wall;
+            ns.step_flux = flux;
+            ns.step_htc = htc;
+            ns.step_yplus = yplus;
+            ns.step_weight = weight;
+            ns.hit_state = grown;
+            ns.last_origin = hit_chain[origin_count - 1 - last];
+        }
+    });
+    step_counts.grown_count += target_count;
+    step_counts.boundary_blocked_count += static_cast<int>(plan.blocked);
+    grown_triangles.assign(plan.targets.begin(), plan.targets.end());
+}
+
+// Every origin's data to the triangles it reaches: the most recently first-hit triangle
+// first. Searches not kept from earlier steps run in batches on all workers; each batch is
+// then applied in origin order.
+void grow_by_searches() {
+    const int origin_count = static_cast<int>(hit_chain.size());
+    const int workers = thread_count();
     // Origins in growth order: position p is hit_chain[origin_count - 1 - p].
     auto origin_at = [&](int p) { return hit_chain[origin_count - 1 - p]; };
     constexpr int batch_origins = 4096;
@@ -401,6 +580,7 @@ void grow_all() {
                 const int begin = static_cast<int>(found.size());
                 const int blocked = search_from(origin, reach, search_scratch[0], found);
                 step_counts.boundary_blocked_count += blocked;
+                if (!keep_search_order) std::sort(found.begin() + begin, found.end());
                 const int count = static_cast<int>(found.size()) - begin;
                 for (int k = 0; k < count; ++k) contribute(origin, found[begin + k]);
                 store_search(origin, reach, found.data() + begin, count, blocked);
@@ -408,6 +588,25 @@ void grow_all() {
         }
         applied = last;
     }
+}
+
+void grow_all() {
+    size_search_scratch();
+    // The grown points file lists triangles in the order growth first reached them, which
+    // only the searches know.
+    const bool plan_allowed = settings.hit_location_output_files != 1;
+    if (plan_allowed && plan.ready && same_origins(plan.origins, plan.reaches)) {
+        grow_by_plan();
+        return;
+    }
+    plan.ready = false;
+    if (plan_allowed && !hit_chain.empty() && same_origins(last_origins, last_reaches)) {
+        make_plan();
+        grow_by_plan();
+        return;
+    }
+    grow_by_searches();
+    remember_origins(last_origins, last_reaches);
 }
 
 }  // namespace
@@ -475,6 +674,8 @@ void prepare_hit_mapping() {
     located.clear();
     stored_search.assign(triangle_count, StoredSearch{});
     search_store.clear();
+    plan = GrowthPlan{};
+    last_origins.clear();
     // Room for about 24 stored indices per triangle: a few bytes more per triangle than
     // the search's own tables, and most of a run's searches on a fine surface.
     search_store_limit = std::max<std::size_t>(std::size_t{1} << 20, 32 * triangle_count);
@@ -548,6 +749,8 @@ void check_stored_answers() {
     located.clear();
     for (StoredSearch& entry : stored_search) entry = StoredSearch{};
     search_store.clear();
+    plan = GrowthPlan{};
+    last_origins.clear();
 }
 
 }  // namespace

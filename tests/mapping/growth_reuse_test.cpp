@@ -1,0 +1,135 @@
+// tests/mapping/growth_reuse_test.cpp: growth kept from step to step (stored searches, the
+// gathered plan) and spread over workers gives the bits a fresh single-threaded search gives.
+#include "mapping/hit_mapping.h"
+
+#include "mapping_test_tables.h"
+#include "platform/threads.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace {
+
+// A width x height grid of unit squares, each cut into two triangles, neighbours across
+// every shared edge; boundary 1 on the left half and 2 on the right.
+void make_grid(int width, int height) {
+    const int count = 2 * width * height;
+    triangle_table.assign(count, Triangle{});
+    auto id = [&](int i, int j, int half) { return 2 * (j * width + i) + half; };
+    for (int j = 0; j < height; ++j)
+        for (int i = 0; i < width; ++i)
+            for (int half = 0; half < 2; ++half) {
+                Triangle& tri = triangle_table[id(i, j, half)];
+                tri.index = id(i, j, half);
+                tri.centroid[0] = i + (half ? 2.0 / 3 : 1.0 / 3);
+                tri.centroid[1] = j + (half ? 2.0 / 3 : 1.0 / 3);
+                tri.radius = 0.75;
+                tri.boundary_id = i < width / 2 ? 1 : 2;
+                // Lower triangle: below, the diagonal, left; upper: right, above, diagonal.
+                if (half == 0) {
+                    tri.neighbor[0] = j > 0 ? id(i, j - 1, 1) : -1;
+                    tri.neighbor[1] = id(i, j, 1);
+                    tri.neighbor[2] = i > 0 ? id(i - 1, j, 1) : -1;
+                } else {
+                    tri.neighbor[0] = i + 1 < width ? id(i + 1, j, 0) : -1;
+                    tri.neighbor[1] = j + 1 < height ? id(i, j + 1, 0) : -1;
+                    tri.neighbor[2] = id(i, j, 0);
+                }
+            }
+    clear_step();
+}
+
+struct StepResult {
+    std::vector<TriangleStep> steps;
+    std::vector<double> extra;
+    std::vector<double> reach;
+    int grown = 0, blocked = 0, direct = 0;
+};
+
+// One step: the samples hit the given triangles (the same pool records every step, so that
+// steps with the same hits have the same origins), with values that change from step to step.
+StepResult run_step(const std::vector<int>& hits, int step, bool fresh) {
+    clear_step();
+    // A fresh run forgets every answer kept before.
+    if (fresh) prepare_hit_mapping();
+    sample_pool.clear();
+    sample_extra.clear();
+    sample_count = 0;
+    for (std::size_t k = 0; k < hits.size(); ++k) {
+        int s = add_sample(10 + k % 7 + step, 300 + 3 * step + k % 11, 0.5 + 0.25 * (k % 3),
+                           290 + step, 1000 + 17 * k);
+        for (std::size_t e = 0; e < extra_names.size(); ++e)
+            extra_of_sample(s)[e] = 0.1 * k + e + step;
+        record_hit(s, hits[k], 0.01 * (k % 5), 1.0, "s");
+    }
+    grow_from_hits(1.0);
+    StepResult result;
+    result.steps = triangle_step;
+    result.extra = triangle_step_extra;
+    for (const Triangle& tri : triangle_table) result.reach.push_back(tri.reach);
+    result.grown = step_counts.grown_count;
+    result.blocked = step_counts.boundary_blocked_count;
+    result.direct = step_counts.direct_triangle_count;
+    return result;
+}
+
+void expect_same_bits(const StepResult& a, const StepResult& b, int step) {
+    ASSERT_EQ(a.steps.size(), b.steps.size());
+    for (std::size_t t = 0; t < a.steps.size(); ++t) {
+        const TriangleStep& x = a.steps[t];
+        const TriangleStep& y = b.steps[t];
+        ASSERT_EQ(x.hit_state, y.hit_state) << "step " << step << ", triangle " << t;
+        for (auto field : {&TriangleStep::step_fluid_temp, &TriangleStep::step_boundary_temp,
+                           &TriangleStep::step_flux, &TriangleStep::step_htc,
+                           &TriangleStep::step_yplus, &TriangleStep::step_weight})
+            ASSERT_EQ(std::memcmp(&(x.*field), &(y.*field), sizeof(double)), 0)
+                << "step " << step << ", triangle " << t;
+        ASSERT_EQ(std::memcmp(&a.reach[t], &b.reach[t], sizeof(double)), 0)
+            << "step " << step << ", triangle " << t;
+    }
+    ASSERT_EQ(a.extra.size(), b.extra.size());
+    EXPECT_EQ(std::memcmp(a.extra.data(), b.extra.data(), a.extra.size() * sizeof(double)), 0)
+        << "step " << step;
+    EXPECT_EQ(a.grown, b.grown) << "step " << step;
+    EXPECT_EQ(a.blocked, b.blocked) << "step " << step;
+    EXPECT_EQ(a.direct, b.direct) << "step " << step;
+}
+
+TEST(GrowthReuse, KeptAnswersAndWorkersGiveTheBitsOfAFreshSingleThreadedSearch) {
+    // Steps 0-2 repeat one set of hits (the plan is made at step 1 and used at 2), step 3
+    // moves some, 4 and 5 repeat those, 6 returns to the first; growth mode 1 refuses
+    // across the boundary line, so refusals are counted from kept answers too.
+    std::mt19937 random(7);
+    std::vector<int> first, moved;
+    for (int k = 0; k < 60; ++k) first.push_back(static_cast<int>(random() % 800));
+    moved = first;
+    for (int k = 0; k < 60; k += 4) moved[k] = static_cast<int>(random() % 800);
+    const std::vector<std::vector<int>> steps = {first, first, first, moved, moved, moved, first};
+    for (int threads : {1, 3}) {
+        for (int mode : {0, 1}) {
+            reset_mapping_tables();
+            extra_names = {"A", "B"};
+            settings.grow_mult = 1.5;
+            settings.enforce_boundID_match = mode;
+            make_grid(20, 20);
+            std::vector<StepResult> fresh;
+            set_thread_count(1);
+            for (int k = 0; k < static_cast<int>(steps.size()); ++k)
+                fresh.push_back(run_step(steps[k], k, /*fresh=*/true));
+            set_thread_count(threads);
+            // A second run over the same surface: reaches and hit distances start again.
+            for (Triangle& tri : triangle_table) tri.reach = tri.max_hit_distance = 0;
+            prepare_hit_mapping();
+            for (int k = 0; k < static_cast<int>(steps.size()); ++k) {
+                SCOPED_TRACE(testing::Message() << threads << " threads, mode " << mode);
+                expect_same_bits(fresh[k], run_step(steps[k], k, /*fresh=*/false), k);
+            }
+            set_thread_count(0);
+        }
+    }
+}
+
+}  // namespace
