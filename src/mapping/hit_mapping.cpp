@@ -796,12 +796,17 @@ void grow_from_hits(double time) {
     }
     check_stored_answers();
     grow_all();
-    for (int t : grown_triangles) {
-        // The limit of the last origin to reach it, as the search measured it.
-        const double origin_reach = triangle_table[triangle_step[t].last_origin].reach;
-        triangle_table[t].reach = (origin_reach + growth_nodes[t].radius) * settings.grow_mult;
-        average_step(t);
-    }
+    // Each grown triangle on its own (the origins' reaches it reads are settled): any worker.
+    const int grown_count = static_cast<int>(grown_triangles.size());
+    parallel_for(grown_count, work_grain(grown_count, 8192), [](int begin, int end, int) {
+        for (int k = begin; k < end; ++k) {
+            const int t = grown_triangles[k];
+            // The limit of the last origin to reach it, as the search measured it.
+            const double origin_reach = triangle_table[triangle_step[t].last_origin].reach;
+            triangle_table[t].reach = (origin_reach + growth_nodes[t].radius) * settings.grow_mult;
+            average_step(t);
+        }
+    });
     say("initialized %i triangles from %i direct hits, initialized %i triangles through "
         "neighbor triangles.\n",
         step_counts.direct_triangle_count, step_counts.direct_hit_count, step_counts.grown_count);
