@@ -14,6 +14,7 @@
 #include "mapping/time_window.h"
 #include "mapping/transfer.h"
 #include "platform/fatal.h"
+#include "platform/threads.h"
 #include "surface/octree.h"
 #include "surface/surface.h"
 
@@ -132,13 +133,14 @@ fs::path ensure_case(const CaseSize& size) {
     return dir;
 }
 
-// Processor time of the run's thread: on a machine shared with other work the wall clock
-// also counts the time the scheduler gave to others. The run is single-threaded.
+// On one thread, the processor time of the run's thread: on a machine shared with other work
+// the wall clock also counts the time the scheduler gave to others. With workers, the wall
+// clock: their time is not the run's thread's.
 struct Clock {
     using time_point = std::chrono::duration<double>;
     static time_point now() {
         timespec t;
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        clock_gettime(thread_count() > 1 ? CLOCK_MONOTONIC : CLOCK_THREAD_CPUTIME_ID, &t);
         return time_point(static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec));
     }
 };
@@ -275,6 +277,13 @@ int main(int argc, char** argv) {
         std::printf("%s: %d triangles, %d blocks of %d rows\n", argv[2], 2 * size.theta * size.z,
                     size.blocks, size.cells_theta * size.cells_z);
         return 0;
+    }
+    // "--threads N" first, as for the program (default: every core).
+    if (argc >= 3 && std::string(argv[1]) == "--threads") {
+        set_thread_count(std::atoi(argv[2]));
+        argv[2] = argv[0];
+        argv += 2;
+        argc -= 2;
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
