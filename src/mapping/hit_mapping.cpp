@@ -74,7 +74,6 @@ std::size_t search_store_limit = 0;
 struct SearchScratch {
     std::vector<std::uint32_t> mark;  // stamp of the search that last saw a triangle
     std::uint32_t stamp = 0;
-    std::vector<int> queue;
     std::vector<int> found;  // the searches of one batch, one after another
 };
 std::vector<SearchScratch> search_scratch;
@@ -183,8 +182,8 @@ int work_grain(int count, int largest) {
 }
 
 // The triangles the origin's data reaches, in the order the search meets them, with the
-// refusals for boundary ID it meets on the way. Reads only the surface; the marks and the
-// queue are the worker's own.
+// refusals for boundary ID it meets on the way. Reads only the surface; the marks are the
+// worker's own. The triangles found are also the search's queue, after the origin.
 int search_from(int origin, double origin_reach, SearchScratch& scratch, std::vector<int>& found) {
     const GrowthNode* nodes = growth_nodes.data();
     const GrowthNode& o = nodes[origin];
@@ -199,13 +198,11 @@ int search_from(int origin, double origin_reach, SearchScratch& scratch, std::ve
     }
     const std::uint32_t mark = scratch.stamp;
     std::uint32_t* marks = scratch.mark.data();
-    int* queue = scratch.queue.data();
     int blocked = 0;
     marks[origin] = mark;
-    int head = 0, tail = 0;
-    queue[tail++] = origin;
-    while (head < tail) {
-        const GrowthNode& f = nodes[queue[head++]];
+    std::size_t next = found.size();
+    for (int current = origin;; current = found[next++]) {
+        const GrowthNode& f = nodes[current];
         for (int k = 0; k < 3; ++k) {
             const int n = f.neighbor[k];
             if (n < 0 || marks[n] == mark) continue;
@@ -224,8 +221,8 @@ int search_from(int origin, double origin_reach, SearchScratch& scratch, std::ve
             const double limit = (origin_reach + nt.radius) * grow_mult;
             if (beyond(dx * dx + dy * dy + dz * dz, limit)) continue;
             found.push_back(n);
-            queue[tail++] = n;
         }
+        if (next == found.size()) break;
     }
     return blocked;
 }
@@ -362,7 +359,6 @@ void size_search_scratch() {
         SearchScratch& scratch = search_scratch[w];
         if (scratch.mark.size() != triangle_table.size()) {
             scratch.mark.assign(triangle_table.size(), 0);
-            scratch.queue.assign(triangle_table.size(), 0);
             scratch.stamp = 0;
         }
     }
