@@ -70,6 +70,12 @@ std::vector<std::uint8_t> search_store;
 // The store is emptied whenever it would outgrow this; the answers are found again.
 std::size_t search_store_limit = 0;
 
+// Whether the last step that searched replayed a quarter of its origins from the store, and
+// the steps since the store last took searches.
+bool stored_were_replayed = false;
+int steps_since_stored = 1000;
+int store_interval = 1;
+
 // Each worker's scratch for the growth search.
 struct SearchScratch {
     std::vector<std::uint32_t> mark;  // stamp of the search that last saw a triangle
@@ -524,6 +530,14 @@ void grow_by_searches() {
     auto origin_at = [&](int p) { return hit_chain[origin_count - 1 - p]; };
     constexpr int batch_origins = 4096;
     const bool keep_search_order = settings.hit_location_output_files == 1;
+    // Storing costs a sort and a copy of every search: worth it while searches come back,
+    // not on walls that move every block. After a step that replayed few, a step now and
+    // then stores, to see whether they have started to come back: the 8th, then the 16th
+    // ... up to every 64th.
+    ++steps_since_stored;
+    const bool storing = stored_were_replayed || steps_since_stored >= store_interval;
+    if (storing) steps_since_stored = 0;
+    int replayed = 0;
     std::vector<BatchSearch> batch;
     std::vector<int> batch_positions;
     batch.reserve(batch_origins);
@@ -554,7 +568,7 @@ void grow_by_searches() {
                 // An origin reaches each triangle once, so the order of its contributions
                 // changes no sum; only the grown points file lists them as the search met
                 // them. In index order they store as a few runs.
-                if (!keep_search_order)
+                if (storing && !keep_search_order)
                     std::sort(scratch.found.begin() + search.begin, scratch.found.end());
             }
         });
@@ -567,23 +581,26 @@ void grow_by_searches() {
                 const int* found = search_scratch[search.worker].found.data() + search.begin;
                 step_counts.boundary_blocked_count += search.blocked;
                 for (int k = 0; k < search.count; ++k) contribute(origin, found[k]);
-                store_search(origin, reach, found, search.count, search.blocked);
+                if (storing) store_search(origin, reach, found, search.count, search.blocked);
             } else if (const StoredSearch* entry = stored_for(origin, reach)) {
                 replay_search(origin, *entry);
+                ++replayed;
             } else {
                 // The store was emptied by a search of this batch: this one is found again.
                 std::vector<int>& found = search_scratch[0].found;
                 const int begin = static_cast<int>(found.size());
                 const int blocked = search_from(origin, reach, search_scratch[0], found);
                 step_counts.boundary_blocked_count += blocked;
-                if (!keep_search_order) std::sort(found.begin() + begin, found.end());
+                if (storing && !keep_search_order) std::sort(found.begin() + begin, found.end());
                 const int count = static_cast<int>(found.size()) - begin;
                 for (int k = 0; k < count; ++k) contribute(origin, found[begin + k]);
-                store_search(origin, reach, found.data() + begin, count, blocked);
+                if (storing) store_search(origin, reach, found.data() + begin, count, blocked);
             }
         }
         applied = last;
     }
+    stored_were_replayed = 4 * replayed >= origin_count;
+    if (storing) store_interval = stored_were_replayed ? 1 : std::clamp(2 * store_interval, 8, 64);
 }
 
 void grow_all() {
@@ -672,6 +689,9 @@ void prepare_hit_mapping() {
     search_store.clear();
     plan = GrowthPlan{};
     last_origins.clear();
+    stored_were_replayed = false;
+    steps_since_stored = 1000;
+    store_interval = 1;
     // Room for about 24 stored indices per triangle: a few bytes more per triangle than
     // the search's own tables, and most of a run's searches on a fine surface.
     search_store_limit = std::max<std::size_t>(std::size_t{1} << 20, 32 * triangle_count);
@@ -747,6 +767,9 @@ void check_stored_answers() {
     search_store.clear();
     plan = GrowthPlan{};
     last_origins.clear();
+    stored_were_replayed = false;
+    steps_since_stored = 1000;
+    store_interval = 1;
 }
 
 }  // namespace
