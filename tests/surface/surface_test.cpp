@@ -12,10 +12,19 @@ namespace {
 
 constexpr double pi = 3.14159265358979323846;
 
+// The triangles naming the vertex, once per corner, ascending.
 std::vector<int> triangles_of(int vertex) {
-    const Vertex& v = vertex_table[vertex];
-    return std::vector<int>(vertex_triangles.begin() + v.triangles_begin,
-                            vertex_triangles.begin() + v.triangles_begin + v.tri_count);
+    std::vector<int> list;
+    for (const Triangle& t : triangle_table)
+        for (int k = 0; k < 3; ++k)
+            if (t.vert[k] == vertex) list.push_back(t.index);
+    return list;
+}
+
+std::vector<double> corner_angles(const Triangle& t) {
+    double angles[3];
+    triangle_corner_angles(t, angles);
+    return {angles[0], angles[1], angles[2]};
 }
 
 // One triangle with the given corners, IDs 1..3.
@@ -74,7 +83,7 @@ TEST(ReadSurface, VerticesAreMovedIntoTheMappingFrame) {
     EXPECT_DOUBLE_EQ(vertex_table[0].x, 1.0);
     EXPECT_DOUBLE_EQ(vertex_table[1].y, 2.0);
     EXPECT_DOUBLE_EQ(vertex_table[2].z, 1.0);
-    EXPECT_DOUBLE_EQ(triangle_table[0].edge1[0], -1.0);  // from (1, 0, 1) to (0, 2, 1)
+    EXPECT_DOUBLE_EQ(triangle_edges(triangle_table[0]).edge1[0], -1.0);  // from (1, 0, 1) to (0, 2, 1)
 }
 
 TEST(ReadSurface, NeighboursInEitherOrientationAndOpenEdges) {
@@ -107,14 +116,14 @@ TEST(ReadSurface, CornerAnglesAreTrueInteriorAngles) {
     // Right angle at corner 2: pi/2 there, pi/4 at the others.
     const double right[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 0}};
     read_one_triangle(right);
-    EXPECT_NEAR(triangle_table[0].corner_angle[2], pi / 2, 1e-15);
-    EXPECT_NEAR(triangle_table[0].corner_angle[0], pi / 4, 1e-15);
-    EXPECT_NEAR(triangle_table[0].corner_angle[1], pi / 4, 1e-15);
+    EXPECT_NEAR(corner_angles(triangle_table[0])[2], pi / 2, 1e-15);
+    EXPECT_NEAR(corner_angles(triangle_table[0])[0], pi / 4, 1e-15);
+    EXPECT_NEAR(corner_angles(triangle_table[0])[1], pi / 4, 1e-15);
 
     // 135 degrees at corner 0: the true angle, not its 45-degree supplement.
     const double obtuse0[3][3] = {{0, 0, 0}, {1, 0, 0}, {-1, 1, 0}};
     read_one_triangle(obtuse0);
-    EXPECT_NEAR(triangle_table[0].corner_angle[0], 3 * pi / 4, 1e-15);
+    EXPECT_NEAR(corner_angles(triangle_table[0])[0], 3 * pi / 4, 1e-15);
 
     // Obtuse at each corner in turn, a needle and a near-flat sliver: always a sum of pi.
     const double shapes[][3][3] = {
@@ -123,7 +132,7 @@ TEST(ReadSurface, CornerAnglesAreTrueInteriorAngles) {
         {{0, 0, 0}, {1e-6, 0, 0}, {0.3, 5e-7, 2}}, {{0, 0, 3}, {2, 1, 0}, {-1, 5, 1}}};
     for (const auto& shape : shapes) {
         read_one_triangle(shape);
-        const double* a = triangle_table[0].corner_angle;
+        const std::vector<double> a = corner_angles(triangle_table[0]);
         EXPECT_NEAR(a[0] + a[1] + a[2], pi, 4e-15);
         EXPECT_GT(a[0], 0);
         EXPECT_GT(a[1], 0);
@@ -131,7 +140,7 @@ TEST(ReadSurface, CornerAnglesAreTrueInteriorAngles) {
     }
     // The sliver's flat corner is nearly pi.
     read_one_triangle(shapes[3]);
-    EXPECT_NEAR(triangle_table[0].corner_angle[2], pi - 4e-7, 1e-12);
+    EXPECT_NEAR(corner_angles(triangle_table[0])[2], pi - 4e-7, 1e-12);
 }
 
 TEST(ReadSurface, ZeroLengthEdgeGetsZeroAnglesAndAWarning) {
@@ -148,7 +157,7 @@ TEST(ReadSurface, ZeroLengthEdgeGetsZeroAnglesAndAWarning) {
               "WARNING: surf.dat line 7: triangle 1 has an edge of length 0; its corner angles "
               "are set to 0 and it takes no sample\n");
     for (const Triangle& t : triangle_table)
-        EXPECT_THAT(t.corner_angle, testing::ElementsAre(0.0, 0.0, 0.0));
+        EXPECT_THAT(corner_angles(t), testing::ElementsAre(0.0, 0.0, 0.0));
     // Named at two corners, the triangle is listed twice at that vertex.
     EXPECT_THAT(triangles_of(1), testing::ElementsAre(0, 1, 1));
 }
@@ -158,18 +167,19 @@ TEST(ReadSurface, GeometryOfOneTriangle) {
     const double p[3][3] = {{0, 0, 1}, {3, 0, 1}, {0, 3, 1}};
     read_one_triangle(p);
     const Triangle& t = triangle_table[0];
+    const TriangleEdges edges = triangle_edges(t);
     // 0.3333333 * 3 = 0.9999999, and 0.3333333 * (1 + 1 + 1) for z.
     EXPECT_DOUBLE_EQ(t.centroid[0], 0.9999999);
     EXPECT_DOUBLE_EQ(t.centroid[1], 0.9999999);
     EXPECT_DOUBLE_EQ(t.centroid[2], 0.9999999);
-    EXPECT_THAT(t.edge1, testing::ElementsAre(3.0, 0.0, 0.0));
-    EXPECT_THAT(t.edge2, testing::ElementsAre(0.0, 3.0, 0.0));
+    EXPECT_THAT(edges.edge1, testing::ElementsAre(3.0, 0.0, 0.0));
+    EXPECT_THAT(edges.edge2, testing::ElementsAre(0.0, 3.0, 0.0));
     EXPECT_THAT(t.normal, testing::ElementsAre(0.0, 0.0, 1.0));
     // Counter-clockwise about the normal: every edge normal points into the triangle.
-    EXPECT_THAT(t.edge_normal[0], testing::ElementsAre(0.0, 1.0, 0.0));
-    EXPECT_NEAR(t.edge_normal[1][0], -std::sqrt(0.5), 1e-15);
-    EXPECT_NEAR(t.edge_normal[1][1], -std::sqrt(0.5), 1e-15);
-    EXPECT_THAT(t.edge_normal[2], testing::ElementsAre(1.0, 0.0, 0.0));
+    EXPECT_THAT(edges.edge_normal[0], testing::ElementsAre(0.0, 1.0, 0.0));
+    EXPECT_NEAR(edges.edge_normal[1][0], -std::sqrt(0.5), 1e-15);
+    EXPECT_NEAR(edges.edge_normal[1][1], -std::sqrt(0.5), 1e-15);
+    EXPECT_THAT(edges.edge_normal[2], testing::ElementsAre(1.0, 0.0, 0.0));
     // Farthest corners from (0.9999999, 0.9999999): (3,0) and (0,3), sqrt(2.0000001^2 + 0.9999999^2).
     EXPECT_NEAR(t.radius, std::hypot(2.0000001, 0.9999999), 1e-12);
     EXPECT_EQ(t.boundary_id, 7);
@@ -180,7 +190,7 @@ TEST(ReadSurface, NoTriangleLinesStillBuildsTheTables) {
     read_surface_text("1 2 0\n0 0 0 0\n1 1 1 1\ntrailing text is ignored\n");
     EXPECT_EQ(vertex_table.size(), 2u);
     EXPECT_TRUE(triangle_table.empty());
-    EXPECT_EQ(vertex_table[1].tri_count, 0);
+    EXPECT_THAT(triangles_of(1), testing::IsEmpty());
 }
 
 TEST(Normalize, ZeroVectorIsLeftAndReported) {
