@@ -6,6 +6,7 @@
 #include "platform/fatal.h"
 #include "platform/io.h"
 #include "platform/numbers.h"
+#include "platform/system.h"
 #include "surface/coordinate_ops.h"
 
 #include <algorithm>
@@ -95,6 +96,12 @@ struct IdTable {
         return (it != sorted.end() && it->first == id) ? it->second : -1;
     }
 };
+
+template <typename Record>
+void reserve_table(std::vector<Record>& table, int count) {
+    table.reserve(static_cast<std::size_t>(count));
+    advise_large_pages(table.data(), table.capacity() * sizeof(Record));
+}
 
 double distance(const double a[3], const double b[3]) {
     double dx = a[0] - b[0], dy = a[1] - b[1], dz = a[2] - b[2];
@@ -271,7 +278,7 @@ void read_surface_from(LineReader& in) {
     constexpr int reserve_limit = 1 << 22;
     vertex_table.clear();
     triangle_table.clear();
-    vertex_table.reserve(std::min(vertex_count, reserve_limit));
+    reserve_table(vertex_table, std::min(vertex_count, reserve_limit));
     std::vector<int> ids;
     ids.reserve(std::min(vertex_count, reserve_limit));
     const char* vertex_form = "a vertex line \"ID x y z\"";
@@ -309,7 +316,7 @@ void read_surface_from(LineReader& in) {
     id_table.build(ids, max_vertex_id);
     ids = std::vector<int>();
 
-    triangle_table.reserve(std::min(triangle_count, reserve_limit));
+    reserve_table(triangle_table, std::min(triangle_count, reserve_limit));
     const char* triangle_form = "a triangle line \"ID ID ID boundary-ID\"";
     for (int j = 0; j < triangle_count; ++j) {
         if (!next_line(in, line)) refuse_short_file(in, "triangle", triangle_count, j);
