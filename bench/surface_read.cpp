@@ -60,6 +60,36 @@ struct QuietStdout {
     }
 };
 
+// FNV-1a over what every version of the tables holds, to compare builds' results.
+struct Checksum {
+    unsigned long long value = 1469598103934665603ull;
+    template <typename T>
+    void add(const T& field) {
+        const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&field);
+        for (std::size_t i = 0; i < sizeof field; ++i) value = (value ^ bytes[i]) * 1099511628211ull;
+    }
+};
+
+unsigned long long table_checksum() {
+    Checksum sum;
+    for (const Vertex& v : vertex_table) {
+        sum.add(v.x);
+        sum.add(v.y);
+        sum.add(v.z);
+        sum.add(v.index);
+    }
+    for (const Triangle& t : triangle_table) {
+        sum.add(t.vert);
+        sum.add(t.index);
+        sum.add(t.neighbor);
+        sum.add(t.boundary_id);
+        sum.add(t.centroid);
+        sum.add(t.normal);
+        sum.add(t.radius);
+    }
+    return sum.value;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -97,6 +127,7 @@ int main(int argc, char** argv) {
         static_cast<double>(triangle_table.capacity() * sizeof(Triangle) +
                             vertex_table.capacity() * sizeof(Vertex));
     std::printf("triangles %zu vertices %zu\n", triangle_table.size(), vertex_table.size());
+    std::printf("checksum %016llx\n", table_checksum());
     std::printf("median read s %.3f\n", times[times.size() / 2]);
     std::printf("record bytes: Triangle %zu Vertex %zu\n", sizeof(Triangle), sizeof(Vertex));
     std::printf("Triangle and Vertex tables B per triangle %.1f\n", tables / triangles);
