@@ -10,9 +10,12 @@
 #include "surface/coordinate_ops.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <utility>
+
+#include <sys/stat.h>
 
 std::vector<Vertex> vertex_table;
 std::vector<Triangle> triangle_table;
@@ -96,6 +99,25 @@ struct IdTable {
         return (it != sorted.end() && it->first == id) ? it->second : -1;
     }
 };
+
+// At most how many lines of a surface file the rest of the input holds: each takes at least
+// four words and their blanks, "1 2 3 4", and a line end. Unknown for a pipe or other input
+// of no size: 4M lines, after which the tables grow as lines come. Reserving touches no
+// page, so a loose bound costs address space, not memory.
+int lines_left_at_most(const LineReader& in) {
+    constexpr int unknown = 1 << 22;
+    constexpr std::uint64_t shortest_line = 8;
+    std::uint64_t left = in.filled - in.start;
+    if (in.descriptor >= 0) {
+        struct stat status;
+        if (::fstat(in.descriptor, &status) != 0 || !S_ISREG(status.st_mode)) return unknown;
+        std::uint64_t size = static_cast<std::uint64_t>(status.st_size);
+        std::uint64_t offset = line_reader_offset(in);
+        if (size < offset) return unknown;  // shrunk since it was read
+        left = size - offset;
+    }
+    return static_cast<int>(std::min<std::uint64_t>(left / shortest_line + 1, INT_MAX));
+}
 
 template <typename Record>
 void reserve_table(std::vector<Record>& table, int count) {
@@ -273,14 +295,14 @@ void read_surface_from(LineReader& in) {
     say("Surface has %d verts and %d triangles\n", max_vertex_id, triangle_count);
     flush_say();
 
-    // The tables grow with the lines actually read: a header announcing more than the file
-    // holds must end in its message, not in an allocation of the announced size.
-    constexpr int reserve_limit = 1 << 22;
+    // A header announcing more than the file holds must end in its message, not in an
+    // allocation of the announced size: the tables are sized for the lines the rest of the
+    // input can hold, and grow from there should a count still be larger.
     vertex_table.clear();
     triangle_table.clear();
-    reserve_table(vertex_table, std::min(vertex_count, reserve_limit));
+    reserve_table(vertex_table, std::min(vertex_count, lines_left_at_most(in)));
     std::vector<int> ids;
-    ids.reserve(std::min(vertex_count, reserve_limit));
+    ids.reserve(static_cast<std::size_t>(std::min(vertex_count, lines_left_at_most(in))));
     const char* vertex_form = "a vertex line \"ID x y z\"";
     CoordinateFrame frame;
     for (int i = 0; i < vertex_count; ++i) {
@@ -316,7 +338,7 @@ void read_surface_from(LineReader& in) {
     id_table.build(ids, max_vertex_id);
     ids = std::vector<int>();
 
-    reserve_table(triangle_table, std::min(triangle_count, reserve_limit));
+    reserve_table(triangle_table, std::min(triangle_count, lines_left_at_most(in)));
     const char* triangle_form = "a triangle line \"ID ID ID boundary-ID\"";
     for (int j = 0; j < triangle_count; ++j) {
         if (!next_line(in, line)) refuse_short_file(in, "triangle", triangle_count, j);
