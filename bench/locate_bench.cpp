@@ -126,8 +126,10 @@ void BM_LocateMillionPoints(benchmark::State& state) {
         double h = tolerance * 1.6 * (unit(random) - 0.5);
         const Vertex& p0 = vertex_table[t.vert[0]];
         const double base[3] = {p0.x, p0.y, p0.z};
+        const TriangleEdges edges = triangle_edges(t);
         for (int a = 0; a < 3; ++a)
-            points[3 * s + a] = base[a] + u * t.edge1[a] + v * t.edge2[a] + h * t.normal[a];
+            points[3 * s + a] =
+                base[a] + u * edges.edge1[a] + v * edges.edge2[a] + h * t.normal[a];
     }
     long mapped = 0;
     for (auto _ : state) {

@@ -153,9 +153,11 @@ void finish_vertices() {
         for (int j = 0; j < 3; ++j) vertex_table[tri.vert[j]].reach = 100;
         bool has_data = tri.time_with_hits > 0;
         const double* extra = extra_of_triangle(t);
+        double corner_angle[3];
+        triangle_corner_angles(tri, corner_angle);
         for (int j = 0; j < 3; ++j) {
             Vertex& vertex = vertex_table[tri.vert[j]];
-            double w = tri.corner_angle[j];
+            double w = corner_angle[j];
             if (!has_data) {
                 if (!vertex.initialized) vertex.time_without_hits += w * tri.time_without_hits;
                 continue;

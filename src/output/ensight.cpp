@@ -76,9 +76,14 @@ void write_ensight_case(const std::vector<EnsightVariable>& table) {
 
 namespace {
 
+// Two-digit exponents keep every "% 2.5e" field 12 characters wide, as readers of this
+// fixed-width form expect.
+constexpr int ascii_exponent_digits = 2;
+
 void write_ascii_geometry() {
     OutFile file;
     open_ensight_file(file, "ensight/quorvel.geo", LineEnd::crlf);
+    file.exponent_digits = ascii_exponent_digits;
     out_text(file, "Triangulated surface\n\n");
     out_text(file, "node id assign\n");
     out_text(file, "element id assign\n");
@@ -106,6 +111,7 @@ void write_ascii_geometry() {
 void write_ascii_variable(int position, const EnsightVariable& entry) {
     OutFile file;
     open_ensight_file(file, "ensight/" + entry.file_name, LineEnd::lf);
+    file.exponent_digits = ascii_exponent_digits;
     out_format(file, "%s\n", entry.description.c_str());
     int n = static_cast<int>(vertex_table.size());
     for (int v = 0; v < n; ++v) {
@@ -118,14 +124,9 @@ void write_ascii_variable(int position, const EnsightVariable& entry) {
 }  // namespace
 
 int write_ensight_ascii(const std::vector<EnsightVariable>& table) {
-    // Two-digit exponents keep every "% 2.5e" field 12 characters wide, as readers of
-    // this fixed-width form expect.
-    int saved_digits = exponent_digits();
-    set_exponent_digits(2);
     write_ensight_case(table);
     write_ascii_geometry();
     for (std::size_t i = 0; i < table.size(); ++i)
         write_ascii_variable(static_cast<int>(i), table[i]);
-    set_exponent_digits(saved_digits);
     return 0;
 }

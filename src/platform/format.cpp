@@ -1,8 +1,8 @@
 // platform/format.cpp: printf with the reference platform's exponent width.
 //
 // %e and %E are formatted with std::to_chars (exact, as glibc's printf is) and their
-// exponent padded to the width in force; every other conversion goes to snprintf, one
-// conversion at a time, so its behaviour is the C library's.
+// exponent padded to the width the caller asks for; every other conversion goes to
+// snprintf, one conversion at a time, so its behaviour is the C library's.
 #include "platform/format.h"
 
 #include <charconv>
@@ -11,8 +11,6 @@
 #include <cstring>
 
 namespace {
-
-int exponent_width = 3;
 
 struct Spec {
     bool left = false, plus = false, space = false, alternate = false, zero = false;
@@ -42,7 +40,8 @@ void append_padded(std::string& out, const char* body, int body_length, const Sp
     }
 }
 
-void append_exponent_field(std::string& out, double value, const Spec& spec) {
+void append_exponent_field(std::string& out, double value, const Spec& spec,
+                           int exponent_digits) {
     char body[400];
     int length = 0;
     bool finite = std::isfinite(value);
@@ -62,7 +61,7 @@ void append_exponent_field(std::string& out, double value, const Spec& spec) {
         length = std::snprintf(body, sizeof body, format, value);
     } else {
         length += format_exponent_form(body + length, value, precision,
-                                       spec.conversion == 'E', exponent_width);
+                                       spec.conversion == 'E', exponent_digits);
         if (spec.alternate && precision == 0) {
             // "#" keeps the point: 3.e+000
             char* e = static_cast<char*>(std::memchr(body, spec.conversion, length));
@@ -133,9 +132,6 @@ void append_with_c_library(std::string& out, const Spec& spec, T value) {
 
 }  // namespace
 
-void set_exponent_digits(int digits) { exponent_width = digits; }
-int exponent_digits() { return exponent_width; }
-
 int format_exponent_form(char* buffer, double value, int precision, bool upper_case,
                          int min_exponent_digits) {
     if (!std::isfinite(value)) {
@@ -158,7 +154,8 @@ int format_exponent_form(char* buffer, double value, int precision, bool upper_c
     return static_cast<int>(end - buffer);
 }
 
-void format_append(std::string& out, const char* format, std::va_list args) {
+void format_append(std::string& out, const char* format, std::va_list args,
+                   int exponent_digits) {
     const char* p = format;
     while (*p) {
         const char* percent = std::strchr(p, '%');
@@ -214,7 +211,7 @@ void format_append(std::string& out, const char* format, std::va_list args) {
         case 'E': {
             double value = spec.length[0] == 'L' ? static_cast<double>(va_arg(args, long double))
                                                  : va_arg(args, double);
-            append_exponent_field(out, value, spec);
+            append_exponent_field(out, value, spec, exponent_digits);
             break;
         }
         case 'd':
@@ -283,6 +280,15 @@ std::string format_string(const char* format, ...) {
     std::va_list args;
     va_start(args, format);
     format_append(out, format, args);
+    va_end(args);
+    return out;
+}
+
+std::string format_string_with_exponent_digits(int exponent_digits, const char* format, ...) {
+    std::string out;
+    std::va_list args;
+    va_start(args, format);
+    format_append(out, format, args, exponent_digits);
     va_end(args);
     return out;
 }

@@ -2,20 +2,20 @@
 //
 // Result files must match those of the reference platform byte for byte, whose C library
 // prints "%e" exponents with at least three digits (2.931500e+002). format_append does that
-// by default; the EnSight ASCII writer switches to two digits for its duration.
+// by default; an output file may ask for two (OutFile::exponent_digits), as the EnSight ASCII
+// files do.
 #pragma once
 
 #include <cstdarg>
 #include <string>
 
 // Appends the formatted text to `out`. Conversions are those of C printf; %e and %E get
-// exponents of at least exponent_digits() digits.
-void format_append(std::string& out, const char* format, std::va_list args);
+// exponents of at least exponent_digits digits (2 gives exactly the C library's form).
+void format_append(std::string& out, const char* format, std::va_list args,
+                   int exponent_digits = 3);
 std::string format_string(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-// 3 by default; 2 while the EnSight ASCII files are written.
-void set_exponent_digits(int digits);
-int exponent_digits();
+std::string format_string_with_exponent_digits(int exponent_digits, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
 
 // One "%e"-style field: precision digits after the point, at least min_exponent_digits in
 // the exponent. Writes into `buffer` (room for precision + 16 characters) and returns the length.

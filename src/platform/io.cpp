@@ -95,6 +95,7 @@ bool open_out_file(OutFile& file, const std::string& name, LineEnd line_end) {
     if (file.handle) try_close_out_file(file);
     file.name = name;
     file.line_end = line_end;
+    file.exponent_digits = 3;
     file.pending.clear();
     file.failed = false;
     file.error = 0;
@@ -177,14 +178,14 @@ void out_text(OutFile& file, std::string_view text) {
 
 void out_vformat(OutFile& file, const char* format, std::va_list args) {
     if (file.line_end == LineEnd::lf) {
-        format_append(file.pending, format, args);
+        format_append(file.pending, format, args, file.exponent_digits);
         if (file.pending.size() >= flush_threshold) write_pending(file);
         return;
     }
     // Formatted text goes through a scratch string so its line feeds can be converted.
     static std::string scratch;
     scratch.clear();
-    format_append(scratch, format, args);
+    format_append(scratch, format, args, file.exponent_digits);
     out_text(file, scratch);
 }
 

@@ -30,6 +30,7 @@ struct OutFile {
     std::FILE* handle = nullptr;
     std::string name;
     LineEnd line_end = LineEnd::crlf;
+    int exponent_digits = 3;    // at least this many in "%e" fields (see platform/format.h)
     std::string pending;        // bytes not yet handed to the C library
     bool failed = false;        // a write or flush went wrong
     bool owns_handle = true;    // false for standard output

@@ -116,3 +116,37 @@ int read_int_any_base(std::string_view word) {
     }
     return clamp_to_int(c_library_integer(word, 0));
 }
+
+// A word from_chars takes whole starts with neither '+', a blank nor "0x", so read_real
+// would answer from_chars' value too.
+bool read_whole_real(std::string_view word, double& value) {
+    const char* end = word.data() + word.size();
+    auto result = std::from_chars(word.data(), end, value);
+    if (!word.empty() && result.ec == std::errc() && result.ptr == end) return true;
+    if (!is_whole_real(word)) return false;
+    value = read_real(word);
+    return true;
+}
+
+bool read_whole_integer_any_base(std::string_view word, int& value) {
+    // Plain decimals without a leading zero, short enough not to overflow: the common case.
+    const char* p = word.data();
+    const char* end = p + word.size();
+    const bool negative = p < end && *p == '-';
+    if (negative) ++p;
+    if (p < end && *p >= '1' && *p <= '9' && end - p <= 18) {
+        long long magnitude = 0;
+        for (; p < end; ++p) {
+            unsigned digit = static_cast<unsigned>(*p - '0');
+            if (digit > 9) break;
+            magnitude = magnitude * 10 + digit;
+        }
+        if (p == end) {
+            value = clamp_to_int(negative ? -magnitude : magnitude);
+            return true;
+        }
+    }
+    if (!is_whole_integer_any_base(word)) return false;
+    value = read_int_any_base(word);
+    return true;
+}

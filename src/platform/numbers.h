@@ -20,6 +20,11 @@ std::size_t real_prefix_length(std::string_view word);
 bool is_whole_real(std::string_view word);
 bool is_whole_integer_any_base(std::string_view word);  // as "%i": 0x hex, leading-0 octal
 
+// The two above in one pass, for readers that refuse a word that is not wholly a number:
+// false when is_whole_* would say no, else the value read_real or read_int_any_base gives.
+bool read_whole_real(std::string_view word, double& value);
+bool read_whole_integer_any_base(std::string_view word, int& value);
+
 constexpr std::string_view blank_separators = " \t\r\n";
 
 // strtok without the writes: skips separators, then takes the word up to the next one.

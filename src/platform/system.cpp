@@ -1,7 +1,9 @@
-// platform/system.cpp: directory creation and the clock.
+// platform/system.cpp: directory creation, the clock and memory hints.
 #include "platform/system.h"
 
+#include <cstdint>
 #include <ctime>
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 bool make_directory(const char* name) { return ::mkdir(name, 0777) == 0; }
@@ -17,4 +19,14 @@ bool same_file(const char* first, const char* second) {
     struct stat a, b;
     if (::stat(first, &a) != 0 || ::stat(second, &b) != 0) return false;
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+void advise_large_pages(void* data, std::size_t bytes) {
+    constexpr std::uintptr_t large_page = std::uintptr_t{1} << 21;
+    if (bytes < 2 * large_page) return;
+    std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(data);
+    std::uintptr_t end = begin + bytes;
+    begin = (begin + large_page - 1) & ~(large_page - 1);
+    end &= ~(large_page - 1);
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }

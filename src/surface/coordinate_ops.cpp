@@ -6,10 +6,11 @@
 #include "platform/fatal.h"
 
 #include <cmath>
+#include <string>
 
 namespace {
 
-enum class Operation { scale, move_x, move_y, move_z, turn_x, turn_y, turn_z };
+using Operation = CoordinateFrame::Operation;
 
 // Names are compared in this order and the first match wins; the options reader has
 // already refused anything else, so the fatal branch guards only a caller that skipped it.
@@ -26,41 +27,64 @@ Operation operation_of(const std::string& name) {
 
 }  // namespace
 
-void apply_coordinate_operations(double& x, double& y, double& z) {
+CoordinateFrame coordinate_frame() {
+    CoordinateFrame frame;
     for (const std::string& name : operation_order.name) {
-        double old_x = x, old_y = y, old_z = z;
-        switch (operation_of(name)) {
+        CoordinateFrame::Step step{operation_of(name), 0, 1, 0};
+        double angle = 0;
+        switch (step.operation) {
+        case Operation::scale: step.value = settings.scale_xyz; break;
+        case Operation::move_x: step.value = settings.trans_x; break;
+        case Operation::move_y: step.value = settings.trans_y; break;
+        case Operation::move_z: step.value = settings.trans_z; break;
+        case Operation::turn_x: angle = settings.rot_angle_x; break;
+        case Operation::turn_y: angle = settings.rot_angle_y; break;
+        case Operation::turn_z: angle = settings.rot_angle_z; break;
+        }
+        bool turn = step.operation == Operation::turn_x || step.operation == Operation::turn_y ||
+                    step.operation == Operation::turn_z;
+        // A zero angle leaves the point untouched: cos and sin of 0 are exact, but leaving
+        // the step out keeps the identity bit for bit even for -0.0.
+        if (turn) {
+            if (angle == 0) continue;
+            step.c = std::cos(angle);
+            step.s = std::sin(angle);
+        }
+        frame.steps[frame.step_count++] = step;
+    }
+    return frame;
+}
+
+void CoordinateFrame::apply(double& x, double& y, double& z) const {
+    for (int k = 0; k < step_count; ++k) {
+        const Step& step = steps[k];
+        const double old_x = x, old_y = y, old_z = z;
+        const double c = step.c, s = step.s;
+        switch (step.operation) {
         case Operation::scale:
-            x = settings.scale_xyz * old_x;
-            y = settings.scale_xyz * old_y;
-            z = settings.scale_xyz * old_z;
+            x = step.value * old_x;
+            y = step.value * old_y;
+            z = step.value * old_z;
             break;
-        case Operation::move_x: x = old_x + settings.trans_x; break;
-        case Operation::move_y: y = old_y + settings.trans_y; break;
-        case Operation::move_z: z = old_z + settings.trans_z; break;
-        // A zero angle leaves the point untouched: cos and sin of 0 are exact, but skipping
-        // them keeps the identity bit for bit even for -0.0 and keeps the loop cheap.
+        case Operation::move_x: x = old_x + step.value; break;
+        case Operation::move_y: y = old_y + step.value; break;
+        case Operation::move_z: z = old_z + step.value; break;
         case Operation::turn_x:
-            if (settings.rot_angle_x != 0) {
-                double c = std::cos(settings.rot_angle_x), s = std::sin(settings.rot_angle_x);
-                y = c * old_y - s * old_z;
-                z = s * old_y + c * old_z;
-            }
+            y = c * old_y - s * old_z;
+            z = s * old_y + c * old_z;
             break;
         case Operation::turn_y:
-            if (settings.rot_angle_y != 0) {
-                double c = std::cos(settings.rot_angle_y), s = std::sin(settings.rot_angle_y);
-                x = c * old_x + s * old_z;
-                z = c * old_z - s * old_x;
-            }
+            x = c * old_x + s * old_z;
+            z = c * old_z - s * old_x;
             break;
         case Operation::turn_z:
-            if (settings.rot_angle_z != 0) {
-                double c = std::cos(settings.rot_angle_z), s = std::sin(settings.rot_angle_z);
-                x = c * old_x - s * old_y;
-                y = s * old_x + c * old_y;
-            }
+            x = c * old_x - s * old_y;
+            y = s * old_x + c * old_y;
             break;
         }
     }
+}
+
+void apply_coordinate_operations(double& x, double& y, double& z) {
+    coordinate_frame().apply(x, y, z);
 }

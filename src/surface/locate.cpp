@@ -323,9 +323,10 @@ int search_leaf(const double p[3], int sample_boundary_id, const LeafEntry* entr
 }  // namespace
 
 bool point_in_triangle(const double r[3], const Triangle& triangle, double& u_out, double& v_out) {
+    const TriangleEdges edges = triangle_edges(triangle);
     int i, j;
-    solving_axes(triangle.edge1, triangle.edge2, i, j);
-    return inside(r, triangle.edge1, triangle.edge2, i, j, u_out, v_out);
+    solving_axes(edges.edge1, edges.edge2, i, j);
+    return inside(r, edges.edge1, edges.edge2, i, j, u_out, v_out);
 }
 
 void prepare_locate_tables() {
@@ -335,6 +336,7 @@ void prepare_locate_tables() {
     for (std::size_t t = 0; t < count; ++t) {
         const Triangle& source = triangle_table[t];
         LocateTriangle& target = locate_triangles[t];
+        const TriangleEdges edges = triangle_edges(source);
         for (int k = 0; k < 3; ++k) {
             const Vertex& v = vertex_table[source.vert[k]];
             target.corner[k][0] = v.x;
@@ -345,10 +347,10 @@ void prepare_locate_tables() {
         for (int a = 0; a < 3; ++a) {
             target.p0[a] = target.corner[0][a];
             target.normal[a] = source.normal[a];
-            target.edge1[a] = source.edge1[a];
-            target.edge2[a] = source.edge2[a];
+            target.edge1[a] = edges.edge1[a];
+            target.edge2[a] = edges.edge2[a];
             for (int k = 0; k < 3; ++k) {
-                target.edge_normal[k][a] = source.edge_normal[k][a];
+                target.edge_normal[k][a] = edges.edge_normal[k][a];
                 largest = std::max(largest, std::fabs(target.corner[k][a]));
             }
         }

@@ -6,16 +6,19 @@
 #include "platform/fatal.h"
 #include "platform/io.h"
 #include "platform/numbers.h"
+#include "platform/system.h"
 #include "surface/coordinate_ops.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <utility>
 
+#include <sys/stat.h>
+
 std::vector<Vertex> vertex_table;
 std::vector<Triangle> triangle_table;
-std::vector<int> vertex_triangles;
 std::vector<std::string> extra_names;
 std::vector<double> triangle_extra;
 std::vector<double> vertex_extra;
@@ -97,49 +100,64 @@ struct IdTable {
     }
 };
 
+// At most how many lines of a surface file the rest of the input holds: each takes at least
+// four words and their blanks, "1 2 3 4", and a line end. Unknown for a pipe or other input
+// of no size: 4M lines, after which the tables grow as lines come. Reserving touches no
+// page, so a loose bound costs address space, not memory.
+int lines_left_at_most(const LineReader& in) {
+    constexpr int unknown = 1 << 22;
+    constexpr std::uint64_t shortest_line = 8;
+    std::uint64_t left = in.filled - in.start;
+    if (in.descriptor >= 0) {
+        struct stat status;
+        if (::fstat(in.descriptor, &status) != 0 || !S_ISREG(status.st_mode)) return unknown;
+        std::uint64_t size = static_cast<std::uint64_t>(status.st_size);
+        std::uint64_t offset = line_reader_offset(in);
+        if (size < offset) return unknown;  // shrunk since it was read
+        left = size - offset;
+    }
+    return static_cast<int>(std::min<std::uint64_t>(left / shortest_line + 1, INT_MAX));
+}
+
+template <typename Record>
+void reserve_table(std::vector<Record>& table, int count) {
+    table.reserve(static_cast<std::size_t>(count));
+    advise_large_pages(table.data(), table.capacity() * sizeof(Record));
+}
+
 double distance(const double a[3], const double b[3]) {
     double dx = a[0] - b[0], dy = a[1] - b[1], dz = a[2] - b[2];
     return std::sqrt(dx * dx + dy * dy + dz * dz);
 }
 
-void position(int vertex, double p[3]) {
-    const Vertex& v = vertex_table[vertex];
-    p[0] = v.x;
-    p[1] = v.y;
-    p[2] = v.z;
+void corners_of(const Triangle& t, double p[3][3]) {
+    for (int k = 0; k < 3; ++k) {
+        const Vertex& v = vertex_table[t.vert[k]];
+        p[k][0] = v.x;
+        p[k][1] = v.y;
+        p[k][2] = v.z;
+    }
 }
 
-// Interior angle between the edges from a corner to the two others: the arc tangent of
-// |cross| over dot stays accurate for needles and near-flat triangles, where an arc cosine
-// or arc sine loses digits or, for an obtuse corner, gives the supplement.
-double angle_between(const double from[3], const double to_a[3], const double to_b[3]) {
+// The two parts of an interior angle between the edges from a corner to the two others:
+// the arc tangent of |cross| over dot stays accurate for needles and near-flat triangles,
+// where an arc cosine or arc sine loses digits or, for an obtuse corner, gives the supplement.
+void angle_parts(const double from[3], const double to_a[3], const double to_b[3],
+                 double& sine_part, double& cosine_part) {
     double a[3] = {to_a[0] - from[0], to_a[1] - from[1], to_a[2] - from[2]};
     double b[3] = {to_b[0] - from[0], to_b[1] - from[1], to_b[2] - from[2]};
     double cross[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2],
                        a[0] * b[1] - a[1] * b[0]};
-    double sine_part = std::sqrt(cross[0] * cross[0] + cross[1] * cross[1] + cross[2] * cross[2]);
-    double cosine_part = a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-    return std::atan2(sine_part, cosine_part);
+    sine_part = std::sqrt(cross[0] * cross[0] + cross[1] * cross[1] + cross[2] * cross[2]);
+    cosine_part = a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
 }
 
-// False, with the angles 0, for a triangle with an edge of length 0: no angle is defined
-// there, and 0 keeps it out of every vertex average.
-bool compute_corner_angles(Triangle& t) {
-    double p[3][3];
-    for (int k = 0; k < 3; ++k) position(t.vert[k], p[k]);
-    if (distance(p[0], p[1]) == 0 || distance(p[1], p[2]) == 0 || distance(p[2], p[0]) == 0) {
-        t.corner_angle[0] = t.corner_angle[1] = t.corner_angle[2] = 0;
-        return false;
-    }
-    t.corner_angle[0] = angle_between(p[0], p[1], p[2]);
-    t.corner_angle[1] = angle_between(p[1], p[2], p[0]);
-    t.corner_angle[2] = angle_between(p[2], p[0], p[1]);
-    return true;
+bool has_zero_edge(const double p[3][3]) {
+    return distance(p[0], p[1]) == 0 || distance(p[1], p[2]) == 0 || distance(p[2], p[0]) == 0;
 }
 
-void compute_geometry(Triangle& t) {
-    double p[3][3];
-    for (int k = 0; k < 3; ++k) position(t.vert[k], p[k]);
+// Centroid, bounding radius and unit normal.
+void compute_geometry(Triangle& t, const double p[3][3]) {
     // 0.3333333, not 1.0 / 3: map files written with this factor are what users diff against.
     for (int axis = 0; axis < 3; ++axis) {
         t.centroid[axis] = 0;
@@ -147,68 +165,109 @@ void compute_geometry(Triangle& t) {
     }
     t.radius = std::max({distance(t.centroid, p[0]), distance(t.centroid, p[1]),
                          distance(t.centroid, p[2])});
+    double e1[3], e2[3];
     for (int axis = 0; axis < 3; ++axis) {
-        t.edge1[axis] = p[1][axis] - p[0][axis];
-        t.edge2[axis] = p[2][axis] - p[0][axis];
+        e1[axis] = p[1][axis] - p[0][axis];
+        e2[axis] = p[2][axis] - p[0][axis];
     }
-    const double* e1 = t.edge1;
-    const double* e2 = t.edge2;
     t.normal[0] = e1[1] * e2[2] - e1[2] * e2[1];
     t.normal[1] = e1[2] * e2[0] - e1[0] * e2[2];
     t.normal[2] = e1[0] * e2[1] - e1[1] * e2[0];
     normalize(t.normal);
-    const double* n = t.normal;
+}
+
+// Per-vertex lists of the triangles using each vertex, ascending (a triangle naming the
+// vertex at two corners is listed twice, side by side): offsets[v] .. offsets[v + 1].
+struct VertexLists {
+    std::vector<int> offsets;
+    std::vector<int> triangles;
+
+    void build(const std::vector<Triangle>& table, std::size_t vertex_count) {
+        offsets.assign(vertex_count + 1, 0);
+        for (const Triangle& t : table)
+            for (int k = 0; k < 3; ++k) ++offsets[t.vert[k] + 1];
+        for (std::size_t v = 0; v < vertex_count; ++v) offsets[v + 1] += offsets[v];
+        triangles.resize(3 * table.size());
+        std::vector<int> fill(offsets.begin(), offsets.end() - 1);
+        for (const Triangle& t : table)
+            for (int k = 0; k < 3; ++k) triangles[fill[t.vert[k]]++] = t.index;
+    }
+};
+
+// The neighbour across an edge is the lowest-indexed other triangle holding both of its end
+// points, in either orientation; on an edge shared by three or more, the lowest of the others.
+// For an edge p-q that is the first other triangle in both vertices' ascending lists; for an
+// edge whose two ends are one vertex, the first other one listed twice for it.
+int neighbor_across(const VertexLists& lists, int t, int p, int q) {
+    const int* a = lists.triangles.data() + lists.offsets[p];
+    const int* a_end = lists.triangles.data() + lists.offsets[p + 1];
+    if (p == q) {
+        for (; a + 1 < a_end; ++a)
+            if (a[0] == a[1] && a[0] != t) return a[0];
+        return -1;
+    }
+    const int* b = lists.triangles.data() + lists.offsets[q];
+    const int* b_end = lists.triangles.data() + lists.offsets[q + 1];
+    while (a < a_end && b < b_end) {
+        if (*a < *b) {
+            ++a;
+        } else if (*b < *a) {
+            ++b;
+        } else {
+            if (*a != t) return *a;
+            ++a;
+            ++b;
+        }
+    }
+    return -1;
+}
+
+void find_neighbors(std::size_t vertex_count) {
+    VertexLists lists;
+    lists.build(triangle_table, vertex_count);
+    for (Triangle& t : triangle_table)
+        for (int k = 0; k < 3; ++k)
+            t.neighbor[k] = neighbor_across(lists, t.index, t.vert[k], t.vert[(k + 1) % 3]);
+}
+
+}  // namespace
+
+TriangleEdges triangle_edges(const Triangle& triangle) {
+    double p[3][3];
+    corners_of(triangle, p);
+    TriangleEdges edges;
+    for (int axis = 0; axis < 3; ++axis) {
+        edges.edge1[axis] = p[1][axis] - p[0][axis];
+        edges.edge2[axis] = p[2][axis] - p[0][axis];
+    }
+    const double* n = triangle.normal;
     for (int k = 0; k < 3; ++k) {
         const double* from = p[k];
         const double* to = p[(k + 1) % 3];
         double d[3] = {to[0] - from[0], to[1] - from[1], to[2] - from[2]};
-        t.edge_normal[k][0] = n[1] * d[2] - n[2] * d[1];
-        t.edge_normal[k][1] = n[2] * d[0] - n[0] * d[2];
-        t.edge_normal[k][2] = n[0] * d[1] - n[1] * d[0];
-        normalize(t.edge_normal[k]);
+        double* en = edges.edge_normal[k];
+        en[0] = n[1] * d[2] - n[2] * d[1];
+        en[1] = n[2] * d[0] - n[0] * d[2];
+        en[2] = n[0] * d[1] - n[1] * d[0];
+        normalize(en);
     }
+    return edges;
 }
 
-void build_vertex_lists() {
-    int begin = 0;
-    for (Vertex& v : vertex_table) {
-        v.triangles_begin = begin;
-        begin += v.tri_count;
-        v.tri_count = 0;
+bool triangle_corner_angles(const Triangle& triangle, double angles[3]) {
+    double p[3][3];
+    corners_of(triangle, p);
+    if (has_zero_edge(p)) {
+        angles[0] = angles[1] = angles[2] = 0;
+        return false;
     }
-    vertex_triangles.assign(static_cast<std::size_t>(begin), 0);
-    for (const Triangle& t : triangle_table)
-        for (int k = 0; k < 3; ++k) {
-            Vertex& v = vertex_table[t.vert[k]];
-            vertex_triangles[v.triangles_begin + v.tri_count++] = t.index;
-        }
-}
-
-// The neighbour across an edge is the lowest-indexed other triangle holding both of its end
-// points, in either orientation; on an edge shared by three or more, the lowest of the others.
-void find_neighbors() {
-    for (Triangle& t : triangle_table) {
-        for (int k = 0; k < 3; ++k) {
-            int p = t.vert[k], q = t.vert[(k + 1) % 3];
-            const Vertex& vp = vertex_table[p];
-            t.neighbor[k] = -1;
-            for (int n = 0; n < vp.tri_count; ++n) {
-                int u = vertex_triangles[vp.triangles_begin + n];
-                if (u == t.index) continue;
-                const Triangle& other = triangle_table[u];
-                int f = 0;
-                while (f < 3 && other.vert[f] != p) ++f;
-                if (f == 3) fatal("attached triangle does not share a common vertex\n");
-                if (other.vert[(f + 1) % 3] == q || other.vert[(f + 2) % 3] == q) {
-                    t.neighbor[k] = u;
-                    break;
-                }
-            }
-        }
+    for (int k = 0; k < 3; ++k) {
+        double sine_part, cosine_part;
+        angle_parts(p[k], p[(k + 1) % 3], p[(k + 2) % 3], sine_part, cosine_part);
+        angles[k] = std::atan2(sine_part, cosine_part);
     }
+    return true;
 }
-
-}  // namespace
 
 void read_surface(const std::string& file_name) {
     LineReader in;
@@ -236,37 +295,40 @@ void read_surface_from(LineReader& in) {
     say("Surface has %d verts and %d triangles\n", max_vertex_id, triangle_count);
     flush_say();
 
-    // The tables grow with the lines actually read: a header announcing more than the file
-    // holds must end in its message, not in an allocation of the announced size.
-    constexpr int reserve_limit = 1 << 22;
+    // A header announcing more than the file holds must end in its message, not in an
+    // allocation of the announced size: the tables are sized for the lines the rest of the
+    // input can hold, and grow from there should a count still be larger.
     vertex_table.clear();
     triangle_table.clear();
-    vertex_table.reserve(std::min(vertex_count, reserve_limit));
+    reserve_table(vertex_table, std::min(vertex_count, lines_left_at_most(in)));
     std::vector<int> ids;
-    ids.reserve(std::min(vertex_count, reserve_limit));
+    ids.reserve(static_cast<std::size_t>(std::min(vertex_count, lines_left_at_most(in))));
     const char* vertex_form = "a vertex line \"ID x y z\"";
+    CoordinateFrame frame;
     for (int i = 0; i < vertex_count; ++i) {
         if (!next_line(in, line)) refuse_short_file(in, "vertex", vertex_count, i);
         std::string_view rest = line;
-        bool good = next_word(rest, words[0]) && is_whole_integer_any_base(words[0]);
-        for (int k = 1; good && k < 4; ++k)
-            good = next_word(rest, words[k]) && is_whole_real(words[k]);
+        int id = 0;
+        double xyz[3];
+        bool good = next_word(rest, words[0]) && read_whole_integer_any_base(words[0], id);
+        for (int k = 0; good && k < 3; ++k)
+            good = next_word(rest, words[k + 1]) && read_whole_real(words[k + 1], xyz[k]);
         if (!good) refuse_line(in, vertex_form, line);
-        int id = read_int_any_base(words[0]);
         if (id < 0 || id > max_vertex_id)
             fatal("ERROR: %s line %d: vertex ID %d is outside 0..%d\n", name, in.line_number, id,
                   max_vertex_id);
         ids.push_back(id);
         Vertex& v = vertex_table.emplace_back();
         v.index = i;
-        v.x = read_real(words[1]);
-        v.y = read_real(words[2]);
-        v.z = read_real(words[3]);
+        v.x = xyz[0];
+        v.y = xyz[1];
+        v.z = xyz[2];
         // A nan or inf vertex would silently keep its triangles from every sample.
         if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z))
             fatal("ERROR: %s line %d: vertex coordinates must be finite numbers, found \"%.*s\"\n",
                   name, in.line_number, shown_length(line), line.data());
-        apply_coordinate_operations(v.x, v.y, v.z);
+        if (i == 0) frame = coordinate_frame();
+        frame.apply(v.x, v.y, v.z);
         if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z))
             fatal("ERROR: %s line %d: the vertex is no longer finite after the coordinate "
                   "operations (scale_xyz %e)\n",
@@ -276,15 +338,19 @@ void read_surface_from(LineReader& in) {
     id_table.build(ids, max_vertex_id);
     ids = std::vector<int>();
 
-    triangle_table.reserve(std::min(triangle_count, reserve_limit));
+    reserve_table(triangle_table, std::min(triangle_count, lines_left_at_most(in)));
     const char* triangle_form = "a triangle line \"ID ID ID boundary-ID\"";
     for (int j = 0; j < triangle_count; ++j) {
         if (!next_line(in, line)) refuse_short_file(in, "triangle", triangle_count, j);
-        if (!whole_integer_words(line, 4, words)) refuse_line(in, triangle_form, line);
+        std::string_view rest = line;
+        int value[4];
+        for (int k = 0; k < 4; ++k)
+            if (!next_word(rest, words[0]) || !read_whole_integer_any_base(words[0], value[k]))
+                refuse_line(in, triangle_form, line);
         Triangle& t = triangle_table.emplace_back();
         t.index = j;
         for (int k = 0; k < 3; ++k) {
-            int id = read_int_any_base(words[k]);
+            int id = value[k];
             if (id < 0 || id > max_vertex_id)
                 fatal("ERROR: %s line %d: vertex ID %d is outside 0..%d\n", name,
                       in.line_number, id, max_vertex_id);
@@ -293,22 +359,27 @@ void read_surface_from(LineReader& in) {
                 fatal("ERROR: %s line %d: vertex ID %d is on no vertex line\n", name,
                       in.line_number, id);
             t.vert[k] = vertex;
-            ++vertex_table[vertex].tri_count;
         }
-        if (!compute_corner_angles(t))
+        double p[3][3];
+        corners_of(t, p);
+        if (has_zero_edge(p)) {
             say("WARNING: %s line %d: triangle %d has an edge of length 0; its corner angles "
                 "are set to 0 and it takes no sample\n",
                 name, in.line_number, j);
-        for (int k = 0; k < 3; ++k) {
-            if (std::isnan(t.corner_angle[k]))
-                say("nan found for vertex angle %d in triangle %d\n", k, j);
-            if (t.corner_angle[k] > 1e10)
-                say("inf found for vertex angle %d in triangle %d\n", k, j);
+        } else {
+            // An arc tangent is not a number exactly when one of its parts is not, and never
+            // beyond pi: the parts tell without taking it.
+            for (int k = 0; k < 3; ++k) {
+                double sine_part, cosine_part;
+                angle_parts(p[k], p[(k + 1) % 3], p[(k + 2) % 3], sine_part, cosine_part);
+                if (std::isnan(sine_part) || std::isnan(cosine_part))
+                    say("nan found for vertex angle %d in triangle %d\n", k, j);
+            }
         }
-        t.boundary_id = read_int_any_base(words[3]);
+        compute_geometry(t, p);
+        t.boundary_id = value[3];
     }
+    id_table = IdTable();
 
-    build_vertex_lists();
-    find_neighbors();
-    for (Triangle& t : triangle_table) compute_geometry(t);
+    find_neighbors(vertex_table.size());
 }

@@ -8,28 +8,27 @@
 struct Vertex {
     double x = 0, y = 0, z = 0;  // mapping frame
     int index = 0;
-    int tri_count = 0;        // triangles using this vertex (twice if named at two corners)
-    int triangles_begin = 0;  // its list: vertex_triangles[triangles_begin .. + tri_count)
+    int boundary_id = 0;
     // final averages (finish_vertices)
     double time_without_hits = 0, time_with_hits = 0;
     double fluid_temp = 0, boundary_temp = 0, flux = 0, htc = 0, yplus = 0;
     double angle_sum = 0;  // radians, of the initialized triangles using it
     double reach = 0;      // "dist" of the GMV file
-    int boundary_id = 0;
     int initialized = 0;
 };
 
+// What only the point search and the vertex averages read (edges, edge normals, corner
+// angles) is not stored: triangle_edges and triangle_corner_angles derive it on demand, by
+// the same operations on the same values, so it is the same to the bit.
 struct Triangle {
     int vert[3] = {0, 0, 0};          // vertex indices, in the order of the triangle line
-    double corner_angle[3] = {0, 0, 0};  // true interior angles, radians
     int index = 0;
     int neighbor[3] = {-1, -1, -1};   // across edge vert[k] to vert[(k+1)%3]; -1 on an open edge
+    int boundary_id = 0;
+    int initialized = 0;
     double centroid[3] = {0, 0, 0};
     double normal[3] = {0, 0, 0};
-    double edge1[3] = {0, 0, 0}, edge2[3] = {0, 0, 0};
-    double edge_normal[3][3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
     double radius = 0;
-    int boundary_id = 0;
     // run integrals during the run, final averages after finish_triangles
     double time_without_hits = 0, time_with_hits = 0;
     double fluid_temp_htc_time = 0;
@@ -37,12 +36,10 @@ struct Triangle {
     double area = 0;
     double reach = 0;             // data footprint radius, kept across steps
     double max_hit_distance = 0;  // over the whole run
-    int initialized = 0;
 };
 
 extern std::vector<Vertex> vertex_table;
 extern std::vector<Triangle> triangle_table;
-extern std::vector<int> vertex_triangles;  // per-vertex lists, ascending triangle index
 
 // Additional transfer.out columns taken into the mapping (filled by the transfer reader)
 // and their averages, extra_names.size() values per record, record by record.
@@ -59,6 +56,19 @@ void read_surface(const std::string& file_name);
 // The same from an open reader (the tests read memory); the reader's name names the file.
 struct LineReader;
 void read_surface_from(LineReader& in);
+
+// The triangle's edges from its first corner, edge1 = P1 - P0 and edge2 = P2 - P0, and the
+// unit normals of its three edges in its plane, edge_normal[k] for the edge from vert[k] to
+// vert[(k+1)%3], pointing out of the triangle when the corners turn about the normal.
+struct TriangleEdges {
+    double edge1[3], edge2[3];
+    double edge_normal[3][3];
+};
+TriangleEdges triangle_edges(const Triangle& triangle);
+
+// The true interior angles at the three corners, radians; all 0 (and false) for a triangle
+// with an edge of length 0, where no angle is defined and 0 keeps it out of every average.
+bool triangle_corner_angles(const Triangle& triangle, double angles[3]);
 
 // Divides a 3-vector by its length; nonzero (and the vector unchanged) when the length is 0.
 int normalize(double vector[3]);

@@ -85,6 +85,7 @@ void transform_bc_file(const std::string& input_name, const std::string& output_
     read_order_line(t.next(), operation_order, write_order_placeholder, &t.out);
     t.copy(t.next());
     t.copy(t.next());
+    const CoordinateFrame frame = coordinate_frame();
 
     while (const InputLine* body = t.next()) {
         std::string_view rest = body->text, word[4];
@@ -101,7 +102,7 @@ void transform_bc_file(const std::string& input_name, const std::string& output_
         if (words < 4) fatal("error: not enough coordinates in file\n");
         double point[4];
         for (int i = 0; i < 4; ++i) point[i] = read_real(word[i]);
-        apply_coordinate_operations(point[0], point[1], point[2]);
+        frame.apply(point[0], point[1], point[2]);
         t.write_point(point);
     }
 

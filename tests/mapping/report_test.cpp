@@ -41,7 +41,6 @@ protected:
             tri.index = t;
             for (int k = 0; k < 3; ++k) {
                 tri.vert[k] = corners[t][k];
-                tri.corner_angle[k] = k == 0 ? M_PI / 2 : M_PI / 4;
                 tri.centroid[0] += xy[corners[t][k]][0] / 3;
                 tri.centroid[1] += xy[corners[t][k]][1] / 3;
             }

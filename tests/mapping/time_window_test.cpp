@@ -92,8 +92,6 @@ void make_square() {
         Triangle& tri = triangle_table[t];
         tri.index = t;
         for (int j = 0; j < 3; ++j) tri.vert[j] = corners[t][j];
-        tri.corner_angle[0] = M_PI / 2;
-        tri.corner_angle[1] = tri.corner_angle[2] = M_PI / 4;
         tri.boundary_id = 5 + t;
     }
     clear_step();

@@ -39,7 +39,6 @@ inline std::string crlf(const std::string& text) {
 inline void clear_surface_tables() {
     vertex_table.clear();
     triangle_table.clear();
-    vertex_triangles.clear();
     extra_names.clear();
     triangle_extra.clear();
     vertex_extra.clear();

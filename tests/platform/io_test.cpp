@@ -130,6 +130,27 @@ TEST_F(ScratchDir, TextFilesGetCrLfBinaryAndLfFilesDoNot) {
     EXPECT_EQ(read(path("lf.txt")), "plain\n");
 }
 
+// The exponent width is the file's own: two files written in turn, in either line-end
+// mode, each keep theirs, and opening the file again gives the default back.
+TEST_F(ScratchDir, ExponentDigitsBelongToTheFile) {
+    OutFile two, three;
+    ASSERT_TRUE(open_out_file(two, path("two.txt"), LineEnd::lf));
+    ASSERT_TRUE(open_out_file(three, path("three.txt"), LineEnd::crlf));
+    two.exponent_digits = 2;
+    out_format(two, "% 2.5e|", 0.5);
+    out_format(three, "%e|", 0.5);
+    out_format(two, "%E\n", -1e-300);
+    out_format(three, "%.1e\n", 1e22);
+    close_out_file(two);
+    close_out_file(three);
+    EXPECT_EQ(read(path("two.txt")), " 5.00000e-01|-1.000000E-300\n");
+    EXPECT_EQ(read(path("three.txt")), "5.000000e-001|1.0e+022\r\n");
+    ASSERT_TRUE(open_out_file(two, path("two.txt"), LineEnd::lf));
+    out_format(two, "%e", 1.0);
+    close_out_file(two);
+    EXPECT_EQ(read(path("two.txt")), "1.000000e+000");
+}
+
 TEST_F(ScratchDir, LargeOutputIsConvertedAcrossFlushes) {
     OutFile file;
     ASSERT_TRUE(open_out_file(file, path("big.txt"), LineEnd::crlf));

@@ -125,6 +125,40 @@ TEST(ReadInt, AgreesWithStrtolOnRandomIntegers) {
     }
 }
 
+// The one-pass readers say no exactly where the whole-word tests do, and otherwise give the
+// lenient readers' value: the surface reader relies on both to keep its messages and bits.
+TEST(ReadWhole, OnePassAgreesWithTheTestThenTheRead) {
+    std::vector<std::string> words = awkward_words;
+    for (const char* extra : {"123456789012345678", "-123456789012345678", "1234567890123456789",
+                              "9223372036854775807", "9223372036854775808", "-0012", "1-2",
+                              "4.300000000e-02", "-2.785310091e-04", "1e-5x"})
+        words.emplace_back(extra);
+    std::mt19937_64 random(14);
+    for (int i = 0; i < 2000; ++i) {
+        char word[64];
+        long long value = static_cast<long long>(random()) >> (random() % 63);
+        std::snprintf(word, sizeof word, i % 3 == 0 ? "%lld" : i % 3 == 1 ? "%+lld" : "%#llo",
+                      value);
+        words.emplace_back(word);
+        double real = std::ldexp(static_cast<double>(random() >> 11), -60 + static_cast<int>(random() % 80));
+        std::snprintf(word, sizeof word, i % 2 ? "%.9e" : "%.17g", i % 4 < 2 ? real : -real);
+        words.emplace_back(word);
+    }
+    for (const std::string& word : words) {
+        double real = -7;
+        ASSERT_EQ(read_whole_real(word, real), is_whole_real(word)) << word;
+        if (is_whole_real(word)) {
+            expect_same_real(real, read_real(word), word);
+        }
+        int integer = -7;
+        ASSERT_EQ(read_whole_integer_any_base(word, integer), is_whole_integer_any_base(word))
+            << word;
+        if (is_whole_integer_any_base(word)) {
+            EXPECT_EQ(integer, read_int_any_base(word)) << word;
+        }
+    }
+}
+
 TEST(NextWord, SplitsAtBlanksAndGivenSeparators) {
     std::string_view rest = "  sc-rx\t\r\n tz\r", word;
     std::vector<std::string> words;

@@ -249,7 +249,8 @@ int plain_leaf_scan(const double p[3], int sample_boundary_id, double& distance_
         const int k = u < 0 ? 2 : (v < 0 ? 0 : 1);
         const Vertex& corner = vertex_table[tri.vert[k]];
         const double pk[3] = {corner.x, corner.y, corner.z};
-        const double* en = tri.edge_normal[k];
+        const TriangleEdges edges = triangle_edges(tri);
+        const double* en = edges.edge_normal[k];
         const double s = (q[0] - pk[0]) * en[0] + (q[1] - pk[1]) * en[1] + (q[2] - pk[2]) * en[2];
         double f[3], d[3], fr[3];
         for (int c = 0; c < 3; ++c) f[c] = q[c] - s * en[c];
