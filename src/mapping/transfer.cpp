@@ -525,7 +525,7 @@ struct ReadAhead {
     int count = 0;
     std::string unit;
     ColumnLayout layout;
-    int boundary_count = 0;
+    int boundaries = 0;  // largest bound_id + 1 of the block
     double displacement[max_boundaries][3];
     unsigned char moved[max_boundaries];
     BlockInfo block;
@@ -536,7 +536,7 @@ struct ReadAhead {
 
     void start(TransferFile& file) {
         layout = column_layout;
-        boundary_count = 0;
+        boundaries = 0;
         std::memset(moved, 0, sizeof moved);
         held = HeldOutput{};
         block = BlockInfo{};
@@ -544,8 +544,8 @@ struct ReadAhead {
         running = true;
         thread = std::thread([this, &file] {
             hold_output(&held);
-            BlockTarget target{pool,           extra,        count,  unit, layout,
-                               boundary_count, displacement, moved,  &cancel};
+            BlockTarget target{pool,       extra,        count, unit,   layout,
+                               boundaries, displacement, moved, &cancel};
             try {
                 block = read_block_into(file, target);
             } catch (const HeldStop&) {
@@ -575,7 +575,7 @@ struct ReadAhead {
         sample_count = count;
         time_unit = unit;
         if (!column_layout.decided && layout.decided) adopt_layout(layout);
-        boundary_count = std::max(boundary_count, this->boundary_count);
+        boundary_count = std::max(boundary_count, boundaries);
         for (int id = 0; id < max_boundaries; ++id)
             if (moved[id])
                 std::memcpy(boundary_displacement[id], displacement[id], sizeof displacement[id]);
