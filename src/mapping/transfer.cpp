@@ -16,7 +16,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <memory>
+#include <system_error>
 #include <thread>
 
 std::vector<CellDataPoint> sample_pool;
@@ -536,23 +536,32 @@ struct ReadAhead {
 
     void start(TransferFile& file) {
         layout = column_layout;
+        // Blocks are mostly of one size: room for the current block's rows at once spares
+        // this pool the copies of growing row by row while the current one is full.
+        if (pool.capacity() < sample_pool.size()) pool.reserve(sample_pool.size());
+        std::size_t extra_size = sample_pool.size() * layout.extra_names.size();
+        if (extra.capacity() < extra_size) extra.reserve(extra_size);
         boundaries = 0;
         std::memset(moved, 0, sizeof moved);
         held = HeldOutput{};
         block = BlockInfo{};
         cancel.store(false);
-        running = true;
-        thread = std::thread([this, &file] {
-            hold_output(&held);
-            BlockTarget target{pool,       extra,        count, unit,   layout,
-                               boundaries, displacement, moved, &cancel};
-            try {
-                block = read_block_into(file, target);
-            } catch (const HeldStop&) {
-                // Held, with its message, until the block would have been read.
-            }
-            hold_output(nullptr);
-        });
+        try {
+            thread = std::thread([this, &file] {
+                hold_output(&held);
+                BlockTarget target{pool,       extra,        count, unit,   layout,
+                                   boundaries, displacement, moved, &cancel};
+                try {
+                    block = read_block_into(file, target);
+                } catch (const HeldStop&) {
+                    // Held, with its message, until the block would have been read.
+                }
+                hold_output(nullptr);
+            });
+            running = true;
+        } catch (const std::system_error&) {
+            running = false;  // no thread to be had: the block is read when it is wanted
+        }
     }
 
     void wait() {
