@@ -622,6 +622,7 @@ BlockInfo BlockReader::next() {
 }
 
 void BlockReader::read_ahead() {
+    if (ahead_ && ahead_->running) return;  // the next block is under way already
     if (thread_count() <= 1 || !file_.has_header) return;
     if (!ahead_) ahead_ = new ReadAhead;
     ahead_->start(file_);

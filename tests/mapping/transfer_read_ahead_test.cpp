@@ -117,6 +117,7 @@ std::vector<Seen> read_through(const std::string& text, bool ahead, bool capture
         s.info = info;
         if (info.more_blocks && ahead) {
             reader.read_ahead();
+            reader.read_ahead();  // asked twice: still the one block ahead
             // Nothing of the next block shows before it becomes current.
             Seen during = snapshot();
             during.info = info;
