@@ -349,12 +349,18 @@ void adopt_layout(const ColumnLayout& layout) {
           in.line_number, needed, found);
 }
 
-// One data row into the next pool record. The first word (Number) is already behind `row`.
-void parse_row(const LineReader& in, WordScanner row, BlockTarget& target) {
-    const ColumnLayout& layout = target.layout;
-    const bool legacy = layout.legacy;
-    const std::size_t extra_count = layout.extra_names.size();
-    int index = target.count;
+// What a block's rows hold, taken out of its layout once: the row loop keeps it in registers.
+struct RowShape {
+    bool legacy;
+    std::size_t extra_count;
+    int flux_conv_extra, htc_conv_extra;
+};
+
+// One data row into pool record `index`. The first word (Number) is already behind `row`.
+void parse_row(const LineReader& in, WordScanner row, BlockTarget& target, const RowShape& shape,
+               int index, int& boundaries) {
+    const bool legacy = shape.legacy;
+    const std::size_t extra_count = shape.extra_count;
     if (index == static_cast<int>(target.pool.size())) {
         target.pool.emplace_back();
         target.extra.resize(target.pool.size() * extra_count);
@@ -370,7 +376,7 @@ void parse_row(const LineReader& in, WordScanner row, BlockTarget& target) {
     if (id >= max_boundaries - 1)
         fatal("ERROR: the maximum boundaries is currently %d\n%s line %d: boundary ID %d\n",
               max_boundaries, in.name.c_str(), in.line_number, id);
-    if (id + 1 > target.boundary_count) target.boundary_count = id + 1;
+    if (id + 1 > boundaries) boundaries = id + 1;
     sample.bound_id = id;
 
     double values[full_columns - 2];  // tokens 3 to 14
@@ -405,16 +411,15 @@ void parse_row(const LineReader& in, WordScanner row, BlockTarget& target) {
         std::size_t k = 0;
         while (k < extra_count && row.next_real(extra[k])) ++k;
         for (; k < extra_count; ++k) extra[k] = 0;  // a short row: the rest reads as 0
-        if (layout.flux_conv_extra >= 0) {
-            sample.flux_conv = extra[layout.flux_conv_extra];
-            sample.htc_conv = extra[layout.htc_conv_extra];
+        if (shape.flux_conv_extra >= 0) {
+            sample.flux_conv = extra[shape.flux_conv_extra];
+            sample.htc_conv = extra[shape.htc_conv_extra];
         } else {
             sample.flux_conv = sample.htc_conv = 0;
         }
     } else {
         sample.flux_conv = sample.htc_conv = 0;
     }
-    target.count = index + 1;
 }
 
 // The block whose header is in hand, into the target; leaves the next header in hand.
@@ -456,19 +461,25 @@ BlockInfo read_block_into(TransferFile& file, BlockTarget& target) {
         target.extra.resize(target.pool.size() * target.layout.extra_names.size());
     }
 
-    unsigned rows = 0;
+    const ColumnLayout& layout = target.layout;
+    const RowShape shape{layout.legacy, layout.extra_names.size(), layout.flux_conv_extra,
+                         layout.htc_conv_extra};
+    int count = 0, boundaries = target.boundary_count;
     while (next_significant_line(file.in, line)) {
         if (is_block_header_word(line.first_word)) {
             take_header(file, line);
             block.more_blocks = true;
             break;
         }
-        parse_row(file.in, line.rest, target);
+        parse_row(file.in, line.rest, target, shape, count, boundaries);
+        ++count;
         // A read ahead that is dropped stops soon; what it read is never used.
-        if (target.cancel && (++rows & 4095) == 0 &&
+        if ((count & 4095) == 0 && target.cancel &&
             target.cancel->load(std::memory_order_relaxed))
             break;
     }
+    target.count = count;
+    target.boundary_count = boundaries;
     return finish();
 }
 
