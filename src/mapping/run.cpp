@@ -50,12 +50,16 @@ void map_transfer_file(int file_index, const char* name, BlockCounts& counts) {
     say("Reading in transfer data from file %s\n\n", name);
     TransferFile file;
     if (!find_first_header(file, name)) return;
+    BlockReader reader(file);
     for (;;) {
-        BlockInfo block = read_block(file);
+        BlockInfo block = reader.next();
         ++counts.read;
-        note_progress(file_index, line_reader_offset(file.in), counts.read, counts.mapped);
+        note_progress(file_index, block.end_offset, counts.read, counts.mapped);
         clear_step();
         StepChoice choice = select_step(block.time, time_unit);
+        bool last = choice == StepChoice::skip_and_end_file || !block.more_blocks;
+        // The next block is read while this one is mapped.
+        if (!last) reader.read_ahead();
         if (choice == StepChoice::use) {
             correct_positions();
             int not_assigned_count;
@@ -70,9 +74,9 @@ void map_transfer_file(int file_index, const char* name, BlockCounts& counts) {
             report_step(block.time, previous_time, time_unit, not_assigned_count);
             previous_time = block.time;
             ++counts.mapped;
-            note_progress(file_index, line_reader_offset(file.in), counts.read, counts.mapped);
+            note_progress(file_index, block.end_offset, counts.read, counts.mapped);
         }
-        if (choice == StepChoice::skip_and_end_file || !block.more_blocks) break;
+        if (last) break;
     }
     close_line_reader(file.in);
 }

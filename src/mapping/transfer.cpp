@@ -8,22 +8,24 @@
 
 #include "platform/fatal.h"
 #include "platform/numbers.h"
+#include "platform/threads.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 std::vector<CellDataPoint> sample_pool;
 std::vector<double> sample_extra;
 int sample_count = 0;
 std::string time_unit;
-bool headings_pending = true;
-bool legacy_layout = false;
 int boundary_count = 0;
 double boundary_displacement[max_boundaries][3];
-int flux_conv_extra = -1;
-int htc_conv_extra = -1;
+ColumnLayout column_layout;
 
 namespace {
 
@@ -246,9 +248,22 @@ void take_header(TransferFile& file, const SignificantLine& line) {
     file.has_header = true;
 }
 
+// Where a block is read to: the current block's pool and reader state, or a read ahead's own.
+struct BlockTarget {
+    std::vector<CellDataPoint>& pool;
+    std::vector<double>& extra;
+    int& count;
+    std::string& unit;
+    ColumnLayout& layout;
+    int& boundary_count;
+    double (*displacement)[3];
+    unsigned char* moved = nullptr;  // per boundary, set when a row gave its displacement
+    const std::atomic<bool>* cancel = nullptr;  // a read ahead that is no longer wanted
+};
+
 // The heading line: the column names, the additional columns taken into the mapping and
 // the layout, decided once for the whole run.
-void interpret_headings(const LineReader& in, const SignificantLine& line) {
+void interpret_headings(const LineReader& in, const SignificantLine& line, ColumnLayout& layout) {
     std::string_view text = line.text;
     int cut = comment_start(text);
     if (cut >= 0) text = text.substr(0, cut);
@@ -257,8 +272,11 @@ void interpret_headings(const LineReader& in, const SignificantLine& line) {
     if (cut < 0 && in.line_had_end) shown.push_back('\n');
     say("\nTransfer.out data column headings:\n%s\n", shown.c_str());
 
-    extra_names.clear();
-    flux_conv_extra = htc_conv_extra = -1;
+    bool take_additional = settings.map_additional_variables == 1;
+    bool convective = settings.use_convective_ht == 1;
+    std::vector<std::string>& names = layout.extra_names;
+    names.clear();
+    int flux_conv = -1, htc_conv = -1;
     WordScanner scanner{text.data(), text.data() + text.size()};
     std::string_view word;
     int columns = 0;
@@ -269,20 +287,20 @@ void interpret_headings(const LineReader& in, const SignificantLine& line) {
             if (word != expected_columns[columns - 1])
                 say("\nWARNING: expected column %s in transfer.out, read %s\n",
                     expected_columns[columns - 1], name.c_str());
-        } else if (settings.map_additional_variables == 1) {
+        } else if (take_additional) {
             // Each additional column costs a value per sample, triangle and vertex.
-            if (extra_names.size() >= max_extra_columns)
+            if (names.size() >= max_extra_columns)
                 fatal("ERROR: %s line %d: more than %d additional columns; at most %d are "
                       "mapped\n",
                       in.name.c_str(), in.line_number, static_cast<int>(max_extra_columns),
                       static_cast<int>(max_extra_columns));
-            extra_names.push_back(name);
+            names.push_back(name);
             say("Found additional data column %s in transfer.out, including in output.\n",
                 name.c_str());
-            if (settings.use_convective_ht == 1) {
-                int index = static_cast<int>(extra_names.size()) - 1;
-                if (word == "FLUX_CONV") flux_conv_extra = index;
-                if (word == "HTC_CONV") htc_conv_extra = index;
+            if (convective) {
+                int index = static_cast<int>(names.size()) - 1;
+                if (word == "FLUX_CONV") flux_conv = index;
+                if (word == "HTC_CONV") htc_conv = index;
             }
         } else {
             say("Not including additional column data (%s) because map_additional_variables "
@@ -291,26 +309,39 @@ void interpret_headings(const LineReader& in, const SignificantLine& line) {
         }
     }
 
+    layout.legacy = false;
     if (columns > 0 && columns < full_columns) {
         if (columns < 8) fatal("ERROR: less than 8 columns of data found in transfer.out\n");
-        legacy_layout = true;
-        settings.map_additional_variables = 0;
-        settings.use_convective_ht = 0;
+        // The older layout has no additional columns, so none are mapped, convective or not.
+        layout.legacy = true;
+        convective = false;
         say("Less than 13 columns of data found in transfer.out\n");
         say("A legacy transfer.out (pre v1.4.1) is being used so boundary motion will not be "
             "supported\n");
     }
-    if (settings.use_convective_ht == 1) {
-        if (flux_conv_extra >= 0 && htc_conv_extra >= 0) {
+    layout.flux_conv_extra = layout.htc_conv_extra = -1;
+    if (convective) {
+        if (flux_conv >= 0 && htc_conv >= 0) {
             say("Using convective HTC and Flux for mapping (use_convective_ht set to 1)\n");
+            layout.flux_conv_extra = flux_conv;
+            layout.htc_conv_extra = htc_conv;
         } else {
             fatal("Error: use_convective_ht set to 1, but HTC_CONV and FLUX_CONV not found in "
                   "transfer.out\n");
         }
-    } else {
-        flux_conv_extra = htc_conv_extra = -1;
     }
-    headings_pending = false;
+    layout.decided = true;
+}
+
+// Makes a layout the current one. The settings that the older layout turns off are turned
+// off too, for the mapping code that still reads them there.
+void adopt_layout(const ColumnLayout& layout) {
+    column_layout = layout;
+    extra_names = layout.extra_names;
+    if (layout.legacy) {
+        settings.map_additional_variables = 0;
+        settings.use_convective_ht = 0;
+    }
 }
 
 [[noreturn]] void refuse_short_row(const LineReader& in, int needed, int found) {
@@ -318,16 +349,26 @@ void interpret_headings(const LineReader& in, const SignificantLine& line) {
           in.line_number, needed, found);
 }
 
-// One data row into the next pool record. The first word (Number) is already behind `row`.
-void parse_row(const LineReader& in, WordScanner row) {
-    if (sample_count == static_cast<int>(sample_pool.size())) {
-        sample_pool.emplace_back();
-        sample_extra.resize(sample_pool.size() * extra_names.size());
+// What a block's rows hold, taken out of its layout once: the row loop keeps it in registers.
+struct RowShape {
+    bool legacy;
+    std::size_t extra_count;
+    int flux_conv_extra, htc_conv_extra;
+};
+
+// One data row into pool record `index`. The first word (Number) is already behind `row`.
+void parse_row(const LineReader& in, WordScanner row, BlockTarget& target, const RowShape& shape,
+               int index, int& boundaries) {
+    const bool legacy = shape.legacy;
+    const std::size_t extra_count = shape.extra_count;
+    if (index == static_cast<int>(target.pool.size())) {
+        target.pool.emplace_back();
+        target.extra.resize(target.pool.size() * extra_count);
     }
-    CellDataPoint& sample = sample_pool[sample_count];
+    CellDataPoint& sample = target.pool[index];
 
     int id = 0;
-    if (!row.next_int(id)) refuse_short_row(in, legacy_layout ? legacy_columns : full_columns, 1);
+    if (!row.next_int(id)) refuse_short_row(in, legacy ? legacy_columns : full_columns, 1);
     if (id < 0)
         fatal("ERROR: %s line %d: boundary ID %d is negative\n", in.name.c_str(), in.line_number,
               id);
@@ -335,11 +376,11 @@ void parse_row(const LineReader& in, WordScanner row) {
     if (id >= max_boundaries - 1)
         fatal("ERROR: the maximum boundaries is currently %d\n%s line %d: boundary ID %d\n",
               max_boundaries, in.name.c_str(), in.line_number, id);
-    if (id + 1 > boundary_count) boundary_count = id + 1;
+    if (id + 1 > boundaries) boundaries = id + 1;
     sample.bound_id = id;
 
     double values[full_columns - 2];  // tokens 3 to 14
-    int wanted = (legacy_layout ? legacy_columns : full_columns) - 2;
+    int wanted = (legacy ? legacy_columns : full_columns) - 2;
     for (int k = 0; k < wanted; ++k)
         if (!row.next_real(values[k])) refuse_short_row(in, wanted + 2, k + 2);
 
@@ -347,8 +388,9 @@ void parse_row(const LineReader& in, WordScanner row) {
     sample.flux = values[4];
     sample.area = values[5];
     sample.htc = values[6];
-    double* displacement = boundary_displacement[id];
-    if (legacy_layout) {
+    double* displacement = target.displacement[id];
+    if (target.moved) target.moved[id] = 1;
+    if (legacy) {
         sample.boundary_temp = 0;
         sample.yplus = 0;
         for (int axis = 0; axis < 3; ++axis) {
@@ -364,22 +406,81 @@ void parse_row(const LineReader& in, WordScanner row) {
         }
     }
 
-    std::size_t extra_count = extra_names.size();
     if (extra_count > 0) {
-        double* extra = sample_extra.data() + sample_count * extra_count;
+        double* extra = target.extra.data() + index * extra_count;
         std::size_t k = 0;
         while (k < extra_count && row.next_real(extra[k])) ++k;
         for (; k < extra_count; ++k) extra[k] = 0;  // a short row: the rest reads as 0
-        if (flux_conv_extra >= 0) {
-            sample.flux_conv = extra[flux_conv_extra];
-            sample.htc_conv = extra[htc_conv_extra];
+        if (shape.flux_conv_extra >= 0) {
+            sample.flux_conv = extra[shape.flux_conv_extra];
+            sample.htc_conv = extra[shape.htc_conv_extra];
         } else {
             sample.flux_conv = sample.htc_conv = 0;
         }
     } else {
         sample.flux_conv = sample.htc_conv = 0;
     }
-    ++sample_count;
+}
+
+// The block whose header is in hand, into the target; leaves the next header in hand.
+BlockInfo read_block_into(TransferFile& file, BlockTarget& target) {
+    BlockInfo block;
+    if (!file.has_header) return block;
+    file.has_header = false;
+
+    {
+        WordScanner header{file.header.data(), file.header.data() + file.header.size()};
+        std::string_view word;
+        header.next_word(word);
+        bool crank = word == "Crank";
+        if (crank) header.next_word(word);  // the word between "Crank" and the angle
+        if (!header.next_word(word))
+            fatal("ERROR: %s line %d: block header \"%s\" has no time value\n",
+                  file.in.name.c_str(), file.header_line, file.header.c_str());
+        block.time = read_real(word);
+        target.unit = crank ? "CA" : "s";
+    }
+    say("Reading in transfer data from time = %e %s\n", block.time, target.unit.c_str());
+    target.count = 0;
+    // The pool may have been filled under another layout.
+    std::size_t extra_size = target.pool.size() * target.layout.extra_names.size();
+    if (target.extra.size() != extra_size) target.extra.resize(extra_size);
+
+    // Six preamble lines and the heading line; header words among them start nothing.
+    SignificantLine line;
+    auto finish = [&] {
+        block.sample_count = target.count;
+        block.end_offset = line_reader_offset(file.in);
+        return block;
+    };
+    for (int skipped = 0; skipped < 6; ++skipped)
+        if (!next_significant_line(file.in, line)) return finish();
+    if (!next_significant_line(file.in, line)) return finish();
+    if (!target.layout.decided) {
+        interpret_headings(file.in, line, target.layout);
+        target.extra.resize(target.pool.size() * target.layout.extra_names.size());
+    }
+
+    const ColumnLayout& layout = target.layout;
+    const RowShape shape{layout.legacy, layout.extra_names.size(), layout.flux_conv_extra,
+                         layout.htc_conv_extra};
+    int count = 0, boundaries = target.boundary_count;
+    while (next_significant_line(file.in, line)) {
+        if (is_block_header_word(line.first_word)) {
+            take_header(file, line);
+            block.more_blocks = true;
+            break;
+        }
+        parse_row(file.in, line.rest, target, shape, count, boundaries);
+        ++count;
+        // A read ahead that is dropped stops soon; what it read is never used.
+        if ((count & 4095) == 0 && target.cancel &&
+            target.cancel->load(std::memory_order_relaxed))
+            break;
+    }
+    target.count = count;
+    target.boundary_count = boundaries;
+    return finish();
 }
 
 }  // namespace
@@ -389,12 +490,10 @@ void reset_transfer_reader() {
     sample_extra.clear();
     sample_count = 0;
     time_unit.clear();
-    headings_pending = true;
-    legacy_layout = false;
+    column_layout = ColumnLayout{};
     boundary_count = 0;
     std::memset(boundary_displacement, 0, sizeof boundary_displacement);
     extra_names.clear();
-    flux_conv_extra = htc_conv_extra = -1;
 }
 
 bool find_first_header(TransferFile& file, const std::string& name) {
@@ -419,43 +518,125 @@ bool find_first_header(TransferFile& file) {
 }
 
 BlockInfo read_block(TransferFile& file) {
-    BlockInfo block;
-    if (!file.has_header) return block;
-    file.has_header = false;
-
-    {
-        WordScanner header{file.header.data(), file.header.data() + file.header.size()};
-        std::string_view word;
-        header.next_word(word);
-        bool crank = word == "Crank";
-        if (crank) header.next_word(word);  // the word between "Crank" and the angle
-        if (!header.next_word(word))
-            fatal("ERROR: %s line %d: block header \"%s\" has no time value\n",
-                  file.in.name.c_str(), file.header_line, file.header.c_str());
-        block.time = read_real(word);
-        time_unit = crank ? "CA" : "s";
-    }
-    say("Reading in transfer data from time = %e %s\n", block.time, time_unit.c_str());
-    sample_count = 0;
-
-    // Six preamble lines and the heading line; header words among them start nothing.
-    SignificantLine line;
-    for (int skipped = 0; skipped < 6; ++skipped)
-        if (!next_significant_line(file.in, line)) return block;
-    if (!next_significant_line(file.in, line)) return block;
-    if (headings_pending) {
-        interpret_headings(file.in, line);
-        sample_extra.resize(sample_pool.size() * extra_names.size());
-    }
-
-    while (next_significant_line(file.in, line)) {
-        if (is_block_header_word(line.first_word)) {
-            take_header(file, line);
-            block.more_blocks = true;
-            break;
-        }
-        parse_row(file.in, line.rest);
-    }
-    block.sample_count = sample_count;
+    // A heading line is read into a layout of its own, made current as a whole.
+    ColumnLayout pending_layout;
+    bool pending = !column_layout.decided;
+    ColumnLayout& layout = pending ? pending_layout : column_layout;
+    BlockTarget target{sample_pool, sample_extra,   sample_count,         time_unit,
+                       layout,      boundary_count, boundary_displacement};
+    BlockInfo block = read_block_into(file, target);
+    if (pending && layout.decided) adopt_layout(layout);
     return block;
+}
+
+// A block read on a thread of its own, into a pool and state of its own.
+struct ReadAhead {
+    std::vector<CellDataPoint> pool;
+    std::vector<double> extra;
+    int count = 0;
+    std::string unit;
+    ColumnLayout layout;
+    int boundaries = 0;  // largest bound_id + 1 of the block
+    double displacement[max_boundaries][3];
+    unsigned char moved[max_boundaries];
+    BlockInfo block;
+    HeldOutput held;
+    std::atomic<bool> cancel{false};
+    std::thread thread;
+    bool running = false;
+
+    void start(TransferFile& file) {
+        layout = column_layout;
+        // Blocks are mostly of one size: room for the current block's rows at once spares
+        // this pool the copies of growing row by row while the current one is full.
+        if (pool.capacity() < sample_pool.size()) pool.reserve(sample_pool.size());
+        std::size_t extra_size = sample_pool.size() * layout.extra_names.size();
+        if (extra.capacity() < extra_size) extra.reserve(extra_size);
+        boundaries = 0;
+        std::memset(moved, 0, sizeof moved);
+        held = HeldOutput{};
+        block = BlockInfo{};
+        cancel.store(false);
+        try {
+            thread = std::thread([this, &file] {
+                hold_output(&held);
+                BlockTarget target{pool,       extra,        count, unit,   layout,
+                                   boundaries, displacement, moved, &cancel};
+                try {
+                    block = read_block_into(file, target);
+                } catch (const HeldStop&) {
+                    // Held, with its message, until the block would have been read.
+                }
+                hold_output(nullptr);
+            });
+            running = true;
+        } catch (const std::system_error&) {
+            running = false;  // no thread to be had: the block is read when it is wanted
+        }
+    }
+
+    void wait() {
+        if (!running) return;
+        thread.join();
+        running = false;
+    }
+
+    void drop() {
+        cancel.store(true);
+        wait();
+    }
+
+    // The block read becomes the current one, with all it said, as if read just now.
+    BlockInfo make_current() {
+        wait();
+        release_held_output(held);  // ends the run here when the read failed
+        std::swap(sample_pool, pool);
+        std::swap(sample_extra, extra);
+        sample_count = count;
+        time_unit = unit;
+        if (!column_layout.decided && layout.decided) adopt_layout(layout);
+        boundary_count = std::max(boundary_count, boundaries);
+        for (int id = 0; id < max_boundaries; ++id)
+            if (moved[id])
+                std::memcpy(boundary_displacement[id], displacement[id], sizeof displacement[id]);
+        return block;
+    }
+};
+
+namespace {
+
+// The read ahead under way, stopped before the process ends early.
+ReadAhead* active_read_ahead = nullptr;
+
+void stop_active_read_ahead() {
+    if (active_read_ahead) active_read_ahead->drop();
+}
+
+}  // namespace
+
+BlockReader::BlockReader(TransferFile& file) : file_(file), ahead_(nullptr) {}
+
+BlockReader::~BlockReader() {
+    if (!ahead_) return;
+    ahead_->drop();
+    if (active_read_ahead == ahead_) active_read_ahead = nullptr;
+    delete ahead_;
+}
+
+BlockInfo BlockReader::next() {
+    if (ahead_ && ahead_->running) {
+        BlockInfo block = ahead_->make_current();
+        active_read_ahead = nullptr;
+        return block;
+    }
+    return read_block(file_);
+}
+
+void BlockReader::read_ahead() {
+    if (ahead_ && ahead_->running) return;  // the next block is under way already
+    if (thread_count() <= 1 || !file_.has_header) return;
+    if (!ahead_) ahead_ = new ReadAhead;
+    ahead_->start(file_);
+    active_read_ahead = ahead_;
+    stop_background_work = stop_active_read_ahead;
 }

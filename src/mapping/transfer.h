@@ -5,6 +5,7 @@
 #include "platform/io.h"
 #include "surface/surface.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,16 +28,23 @@ extern int sample_count;
 inline double* extra_of_sample(int s) { return sample_extra.data() + s * extra_names.size(); }
 
 constexpr std::size_t max_extra_columns = 1000;  // additional columns mapped, at most
-extern std::string time_unit;        // "s" or "CA", of the latest block header
-extern bool headings_pending;
-extern bool legacy_layout;
+extern std::string time_unit;        // "s" or "CA", of the current block's header
 extern int boundary_count;           // largest bound_id + 1 so far
 extern double boundary_displacement[max_boundaries][3];
 
-// Positions of FLUX_CONV and HTC_CONV among extra_names while use_convective_ht is 1
-// (their values are also copied into flux_conv and htc_conv); -1 otherwise.
-extern int flux_conv_extra;
-extern int htc_conv_extra;
+// Which column is which: decided once for the whole run by the first heading line read.
+struct ColumnLayout {
+    bool decided = false;  // a heading line was read; until then the headings are pending
+    bool legacy = false;   // fewer than 14 columns: Number to HTC only, no boundary motion
+    // The additional columns taken into the mapping; extra_names while this layout is current.
+    std::vector<std::string> extra_names;
+    // Positions of FLUX_CONV and HTC_CONV among them when the convective columns are mapped
+    // (their values are also copied into flux_conv and htc_conv); -1 otherwise.
+    int flux_conv_extra = -1;
+    int htc_conv_extra = -1;
+};
+// The layout of the current block.
+extern ColumnLayout column_layout;
 
 struct TransferFile {
     LineReader in;
@@ -49,6 +57,7 @@ struct BlockInfo {
     double time = 0;
     int sample_count = 0;
     bool more_blocks = false;  // a further block header follows in this file
+    std::uint64_t end_offset = 0;  // bytes of the file behind the block, for the progress line
 };
 
 // Resets the reader state for a new run (headings pending, no boundaries, empty pool).
@@ -59,6 +68,30 @@ bool find_first_header(TransferFile& file, const std::string& name);
 bool find_first_header(TransferFile& file);
 // Reads the block whose header is in hand; leaves the next header in hand.
 BlockInfo read_block(TransferFile& file);
+
+struct ReadAhead;
+
+// A file's blocks in turn, as read_block gives them. With more than one thread the next block
+// can be read and parsed on a thread of its own while the current one is mapped, into a
+// second pool: what that read says, the reader state it changes and a failure all wait until
+// its block becomes current, so the run's output is the same for every thread count.
+class BlockReader {
+public:
+    explicit BlockReader(TransferFile& file);
+    ~BlockReader();  // a read ahead still under way is stopped and dropped
+    BlockReader(const BlockReader&) = delete;
+    BlockReader& operator=(const BlockReader&) = delete;
+
+    // The next block becomes current: what read_block(file) would do, at this point.
+    BlockInfo next();
+    // Starts reading the block after the current one (whose info said more_blocks). Does
+    // nothing with one thread. Until next(), the file and the read state are the reader's.
+    void read_ahead();
+
+private:
+    TransferFile& file_;
+    ReadAhead* ahead_;
+};
 
 // A header line's first word: exactly "Time=" or "Crank".
 inline bool is_block_header_word(std::string_view word) {

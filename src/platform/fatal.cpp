@@ -1,6 +1,7 @@
 // platform/fatal.cpp: console log and the process end.
 #include "platform/fatal.h"
 
+#include "platform/format.h"
 #include "platform/io.h"
 
 #include <cerrno>
@@ -9,10 +10,23 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace {
+
+thread_local HeldOutput* held_output = nullptr;
+
+}  // namespace
+
+void (*stop_background_work)() = nullptr;
+
+void hold_output(HeldOutput* held) { held_output = held; }
+
 void say(const char* format, ...) {
     std::va_list args;
     va_start(args, format);
-    out_vformat(standard_output, format, args);
+    if (held_output)
+        format_append(held_output->text, format, args);
+    else
+        out_vformat(standard_output, format, args);
     va_end(args);
 }
 
@@ -23,6 +37,7 @@ namespace {
 void exit_process(int status) { std::exit(status); }
 
 [[noreturn]] void end_process(int status) {
+    if (stop_background_work) stop_background_work();
     process_end(final_exit_status(status));
     std::abort();  // a harness's hook returned
 }
@@ -45,8 +60,21 @@ int final_exit_status(int status) {
 void fatal(const char* format, ...) {
     std::va_list args;
     va_start(args, format);
+    if (held_output) {
+        format_append(held_output->text, format, args);
+        va_end(args);
+        held_output->stopped = true;
+        throw HeldStop{};
+    }
     out_vformat(standard_output, format, args);
     va_end(args);
+    discard_result_files();
+    end_process(1);
+}
+
+void release_held_output(const HeldOutput& held) {
+    if (!held.text.empty()) out_text(standard_output, held.text);
+    if (!held.stopped) return;
     discard_result_files();
     end_process(1);
 }

@@ -117,7 +117,7 @@ TEST_F(TransferReader, FullHeadingAndRowIntoPool) {
     EXPECT_EQ(boundary_displacement[3][1], 0.5);
     EXPECT_EQ(boundary_displacement[3][2], 0.5);
     EXPECT_EQ(boundary_count, 4);
-    EXPECT_FALSE(legacy_layout);
+    EXPECT_FALSE(column_layout.legacy);
     EXPECT_TRUE(extra_names.empty());
     std::string out = output();
     EXPECT_THAT(out, HasSubstr(std::string("\nTransfer.out data column headings:\n") +
@@ -170,7 +170,7 @@ TEST_F(TransferReader, ThirteenColumnsAreTheOlderLayout) {
     // Older rows need only tokens 2 to 9; what follows is ignored.
     std::vector<BlockSeen> seen = read_all(
         block("Time= 1", heading, "1 2 1.0 2.0 3.0 300 10 0.5 20\n1 2 4 5 6 300 10 0.5 20 99 99\n"));
-    EXPECT_TRUE(legacy_layout);
+    EXPECT_TRUE(column_layout.legacy);
     EXPECT_EQ(settings.map_additional_variables, 0);
     EXPECT_EQ(settings.use_convective_ht, 0);
     std::string out = output();
@@ -196,8 +196,8 @@ TEST_F(TransferReader, AdditionalColumnsTakenOrNot) {
     settings.use_convective_ht = 1;
     std::vector<BlockSeen> seen = read_all(block("Time= 1", heading, row));
     EXPECT_EQ(extra_names, (std::vector<std::string>{"FLUX_CONV", "HTC_CONV", "Q"}));
-    EXPECT_EQ(flux_conv_extra, 0);
-    EXPECT_EQ(htc_conv_extra, 1);
+    EXPECT_EQ(column_layout.flux_conv_extra, 0);
+    EXPECT_EQ(column_layout.htc_conv_extra, 1);
     ASSERT_EQ(seen[0].info.sample_count, 1);
     EXPECT_EQ(seen[0].extras, (std::vector<double>{-7.5, 11.0, 300.0}));
     EXPECT_EQ(seen[0].samples[0].flux_conv, -7.5);
@@ -214,7 +214,7 @@ TEST_F(TransferReader, AdditionalColumnsTakenOrNot) {
     reset_transfer_reader();
     seen = read_all(block("Time= 1", heading, row));
     EXPECT_EQ(extra_names.size(), 3u);
-    EXPECT_EQ(flux_conv_extra, -1);
+    EXPECT_EQ(column_layout.flux_conv_extra, -1);
     EXPECT_EQ(seen[0].samples[0].flux_conv, 0.0);
     EXPECT_THAT(output(), Not(HasSubstr("Using convective")));
 
@@ -264,7 +264,7 @@ TEST_F(TransferReader, LaterBlocksKeepTheFirstHeadings) {
               "1 0 0 0 0 301 1 1 2 0 0 0 0 0 6\n");
     std::vector<BlockSeen> seen = read_all(text);
     ASSERT_EQ(seen.size(), 2u);
-    EXPECT_FALSE(legacy_layout);
+    EXPECT_FALSE(column_layout.legacy);
     EXPECT_EQ(seen[1].samples[0].fluid_temp, 301.0);
     EXPECT_EQ(seen[1].extras, (std::vector<double>{6}));
     std::string out = output();
@@ -286,7 +286,7 @@ TEST_F(TransferReader, BlockEndingWithTheFile) {
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].info.sample_count, 0);
     EXPECT_FALSE(seen[0].info.more_blocks);
-    EXPECT_FALSE(headings_pending);
+    EXPECT_TRUE(column_layout.decided);
 
     // The file ends among the six lines: the headings wait for the next file.
     reset_transfer_reader();
@@ -294,7 +294,7 @@ TEST_F(TransferReader, BlockEndingWithTheFile) {
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].info.sample_count, 0);
     EXPECT_FALSE(seen[0].info.more_blocks);
-    EXPECT_TRUE(headings_pending);
+    EXPECT_FALSE(column_layout.decided);
 }
 
 TEST_F(TransferReader, HeaderWordsAmongTheSkippedLinesStartNoBlock) {
