@@ -181,6 +181,16 @@ inline bool beyond(double d2, double limit) {
     return std::sqrt(d2) > limit;
 }
 
+// A table of n copies of value in fresh memory that the system may back with large pages:
+// touching a surface-sized table 4 KiB at a time is a large part of preparing it.
+template <typename T>
+void fresh_table(std::vector<T>& table, std::size_t n, const T& value) {
+    std::vector<T>().swap(table);
+    table.reserve(n);
+    advise_large_pages(table.data(), n * sizeof(T));
+    table.assign(n, value);
+}
+
 // Items per piece of parallel work: pieces enough for every worker to take several (a small
 // step still runs on all of them), and at most `largest` so that none waits long for another.
 int work_grain(int count, int largest) {
@@ -355,7 +365,10 @@ std::vector<int> last_origins;
 std::vector<double> last_reaches;
 
 // Origin values in growth order, as contribute adds them.
-std::vector<double> origin_values;  // 5 per origin
+struct OriginValues {
+    double fluid, wall, flux, htc, yplus;
+};
+std::vector<OriginValues> origin_values;
 std::vector<double> origin_extra;   // extra_names.size() per origin
 
 void size_search_scratch() {
@@ -364,7 +377,7 @@ void size_search_scratch() {
     for (int w = 0; w < workers; ++w) {
         SearchScratch& scratch = search_scratch[w];
         if (scratch.mark.size() != triangle_table.size()) {
-            scratch.mark.assign(triangle_table.size(), 0);
+            fresh_table(scratch.mark, triangle_table.size(), std::uint32_t{0});
             scratch.stamp = 0;
         }
     }
@@ -441,8 +454,8 @@ void make_plan() {
     std::vector<std::uint32_t>& next = runs;
     for (std::size_t k = 0; k < plan.targets.size(); ++k) next[plan.targets[k]] = plan.target_runs[k];
     const std::size_t run_count = plan.target_runs.back();
-    plan.run_first.assign(run_count, 0);
-    plan.run_length.assign(run_count, 0);
+    fresh_table(plan.run_first, run_count, std::uint32_t{0});
+    fresh_table(plan.run_length, run_count, std::uint8_t{0});
     std::fill(last_position.begin(), last_position.end(), -2);
     for (int p = 0; p < origin_count; ++p) {
         each_reached(origin_at(p), [&](int n) {
@@ -466,43 +479,49 @@ void make_plan() {
 void grow_by_plan() {
     const int origin_count = static_cast<int>(hit_chain.size());
     const int extra_count = static_cast<int>(extra_names.size());
-    origin_values.resize(5 * static_cast<std::size_t>(origin_count));
+    origin_values.resize(origin_count);
     origin_extra.resize(static_cast<std::size_t>(extra_count) * origin_count);
     for (int p = 0; p < origin_count; ++p) {
         const int origin = hit_chain[origin_count - 1 - p];
         const TriangleStep& os = triangle_step[origin];
-        double* v = &origin_values[5 * static_cast<std::size_t>(p)];
-        v[0] = os.step_fluid_temp * os.step_htc;
-        v[1] = os.step_boundary_temp * os.step_htc;
-        v[2] = os.step_flux;
-        v[3] = os.step_htc;
-        v[4] = os.step_yplus;
+        origin_values[p] = {os.step_fluid_temp * os.step_htc, os.step_boundary_temp * os.step_htc,
+                            os.step_flux, os.step_htc, os.step_yplus};
         const double* os_extra = step_extra_of(origin);
         for (int e = 0; e < extra_count; ++e)
             origin_extra[static_cast<std::size_t>(p) * extra_count + e] = os_extra[e];
     }
     const int target_count = static_cast<int>(plan.targets.size());
+    const OriginValues* values = origin_values.data();
     parallel_for(target_count, work_grain(target_count, 4096), [&](int begin, int end, int) {
         for (int k = begin; k < end; ++k) {
             const int n = plan.targets[k];
-            double fluid = 0, wall = 0, flux = 0, htc = 0, yplus = 0, weight = 0;
-            double* ns_extra = step_extra_of(n);
-            int last = 0;
-            for (std::uint32_t r = plan.target_runs[k]; r < plan.target_runs[k + 1]; ++r) {
+            const std::uint32_t runs_begin = plan.target_runs[k], runs_end = plan.target_runs[k + 1];
+            // Two sums to a register pair each, in the order of the origins.
+            double fluid = 0, wall = 0, flux = 0, htc = 0, yplus = 0;
+            int count = 0, last = 0;
+            for (std::uint32_t r = runs_begin; r < runs_end; ++r) {
                 const int first = static_cast<int>(plan.run_first[r]);
                 const int stop = first + plan.run_length[r];
                 for (int p = first; p < stop; ++p) {
-                    const double* v = &origin_values[5 * static_cast<std::size_t>(p)];
-                    fluid += v[0];
-                    wall += v[1];
-                    flux += v[2];
-                    htc += v[3];
-                    yplus += v[4];
-                    weight += 1;
-                    for (int e = 0; e < extra_count; ++e)
-                        ns_extra[e] += origin_extra[static_cast<std::size_t>(p) * extra_count + e];
+                    const OriginValues& v = values[p];
+                    fluid += v.fluid;
+                    wall += v.wall;
+                    flux += v.flux;
+                    htc += v.htc;
+                    yplus += v.yplus;
                 }
+                count += stop - first;
                 last = stop - 1;
+            }
+            if (extra_count > 0) {
+                double* ns_extra = step_extra_of(n);
+                for (std::uint32_t r = runs_begin; r < runs_end; ++r) {
+                    const int first = static_cast<int>(plan.run_first[r]);
+                    for (int p = first; p < first + plan.run_length[r]; ++p) {
+                        const double* os_extra = &origin_extra[static_cast<std::size_t>(p) * extra_count];
+                        for (int e = 0; e < extra_count; ++e) ns_extra[e] += os_extra[e];
+                    }
+                }
             }
             TriangleStep& ns = triangle_step[n];
             ns.step_fluid_temp = fluid;
@@ -510,7 +529,8 @@ void grow_by_plan() {
             ns.step_flux = flux;
             ns.step_htc = htc;
             ns.step_yplus = yplus;
-            ns.step_weight = weight;
+            // A sum of ones, exactly.
+            ns.step_weight = count;
             ns.hit_state = grown;
             ns.last_origin = hit_chain[origin_count - 1 - last];
         }
@@ -664,13 +684,13 @@ void size_extra_tables() {
 void prepare_hit_mapping() {
     std::size_t triangle_count = triangle_table.size();
     if (triangle_step.size() != triangle_count) {
-        triangle_step.assign(triangle_count, TriangleStep{});
+        fresh_table(triangle_step, triangle_count, TriangleStep{});
         hit_chain.clear();
         hit_chain.reserve(triangle_count);
         grown_triangles.clear();
         grown_triangles.reserve(triangle_count);
     }
-    growth_nodes.resize(triangle_count);
+    if (growth_nodes.size() != triangle_count) fresh_table(growth_nodes, triangle_count, GrowthNode{});
     for (std::size_t t = 0; t < triangle_count; ++t) {
         const Triangle& tri = triangle_table[t];
         GrowthNode& node = growth_nodes[t];
@@ -685,7 +705,7 @@ void prepare_hit_mapping() {
     // No answers kept from another surface, or from this one before it changed.
     ++surface_epoch;
     located.clear();
-    stored_search.assign(triangle_count, StoredSearch{});
+    fresh_table(stored_search, triangle_count, StoredSearch{});
     search_store.clear();
     plan = GrowthPlan{};
     last_origins.clear();
@@ -779,7 +799,11 @@ void locate_samples(double time, const std::string& time_unit) {
     if (located.size() < static_cast<std::size_t>(sample_count)) {
         LocatedSample unknown{};
         unknown.position[0] = std::nan("");
-        located.resize(sample_count, unknown);
+        if (located.empty()) {
+            fresh_table(located, sample_count, unknown);
+        } else {
+            located.resize(sample_count, unknown);
+        }
     }
     parallel_for(sample_count, work_grain(sample_count, 1024), [](int begin, int end, int) {
         for (int s = begin; s < end; ++s) {
