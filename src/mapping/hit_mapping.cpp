@@ -302,6 +302,9 @@ void store_search(int origin, double reach, const int* found, int count, int blo
         search_store.clear();
         for (StoredSearch& entry : stored_search) entry = StoredSearch{};
     }
+    // Released while a plan did the growth: back on the first search stored after it.
+    if (stored_search.size() != triangle_table.size())
+        fresh_table(stored_search, triangle_table.size(), StoredSearch{});
     StoredSearch& entry = stored_search[origin];
     entry.reach = reach;
     entry.begin = static_cast<std::uint32_t>(search_store.size());
@@ -325,6 +328,7 @@ void store_search(int origin, double reach, const int* found, int count, int blo
 inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 const StoredSearch* stored_for(int origin, double reach) {
+    if (stored_search.empty()) return nullptr;
     const StoredSearch& entry = stored_search[origin];
     if (entry.begin == entry.end || !same_bits(entry.reach, reach)) return nullptr;
     return &entry;
@@ -474,6 +478,10 @@ void make_plan() {
     plan.reaches.resize(origin_count);
     for (int k = 0; k < origin_count; ++k) plan.reaches[k] = triangle_table[hit_chain[k]].reach;
     plan.ready = true;
+    // The plan holds all the stored searches say, in the form the next steps read: their
+    // memory goes back until origins change and searches are stored again.
+    std::vector<StoredSearch>().swap(stored_search);
+    std::vector<std::uint8_t>().swap(search_store);
 }
 
 void grow_by_plan() {
