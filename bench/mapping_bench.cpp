@@ -180,13 +180,17 @@ void BM_MappingRun(benchmark::State& state) {
         start_mapping_run();
         TransferFile file;
         if (find_first_header(file, "transfer.out")) {
+            // As the program reads: the next block is read ahead while a step is mapped.
+            BlockReader reader(file);
             for (;;) {
                 Clock::time_point t0 = Clock::now();
-                BlockInfo block = read_block(file);
+                BlockInfo block = reader.next();
                 Clock::time_point t1 = Clock::now();
                 reading += std::chrono::duration<double>(t1 - t0).count();
                 clear_step();
                 StepChoice choice = select_step(block.time, time_unit);
+                const bool last = choice == StepChoice::skip_and_end_file || !block.more_blocks;
+                if (!last) reader.read_ahead();
                 integration += seconds_since(t1);
                 if (choice == StepChoice::use) {
                     ++steps;
@@ -215,7 +219,7 @@ void BM_MappingRun(benchmark::State& state) {
                     growth += std::chrono::duration<double>(t4 - t3).count();
                     integration += std::chrono::duration<double>(t5 - t4).count();
                 }
-                if (choice == StepChoice::skip_and_end_file || !block.more_blocks) break;
+                if (last) break;
             }
         }
         close_line_reader(file.in);
