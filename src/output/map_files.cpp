@@ -41,14 +41,15 @@ bool accepted(const BoundaryGroup* group, int boundary_id, int initialized) {
     return initialized == 1;
 }
 
-void write_triangle_line(OutFile& file, int t) {
+void format_triangle_line(std::string& text, const OutFile& file, int t) {
     const Triangle& tri = triangle_table[t];
-    out_format(file, "%d %e %e %e %e %e %e %e %e %e %e %e", t, tri.centroid[0], tri.centroid[1],
-               tri.centroid[2], tri.area, tri.boundary_temp, tri.flux, tri.htc, tri.fluid_temp,
-               tri.yplus, tri.time_with_hits, tri.time_with_hits + tri.time_without_hits);
+    text_format(text, file, "%d %e %e %e %e %e %e %e %e %e %e %e", t, tri.centroid[0],
+                tri.centroid[1], tri.centroid[2], tri.area, tri.boundary_temp, tri.flux, tri.htc,
+                tri.fluid_temp, tri.yplus, tri.time_with_hits,
+                tri.time_with_hits + tri.time_without_hits);
     const double* extra = extra_of_triangle(t);
-    for (std::size_t k = 0; k < extra_names.size(); ++k) out_format(file, " %e", extra[k]);
-    out_format(file, " %d\n", tri.boundary_id);
+    for (std::size_t k = 0; k < extra_names.size(); ++k) text_format(text, file, " %e", extra[k]);
+    text_format(text, file, " %d\n", tri.boundary_id);
 }
 
 // Running sums of one element's accepted triangles.
@@ -119,12 +120,13 @@ int write_triangle_map(const std::string& file_name, const std::string& time_uni
     // An element face split into several triangles is one line: skipped triangles inside
     // it do not split it, so a run ends only at an accepted triangle of another element.
     ElementRun run;
+    std::vector<int> lines;
     for (int t = 0; t < triangle_count; ++t) {
         const Triangle& tri = triangle_table[t];
         if (!accepted(chosen, tri.boundary_id, tri.initialized)) continue;
         ++printed_triangle_count;
         if (!abaqus) {
-            write_triangle_line(file, t);
+            lines.push_back(t);
             continue;
         }
         if (run.first >= 0 && element_number[run.first] != element_number[t])
@@ -132,6 +134,9 @@ int write_triangle_map(const std::string& file_name, const std::string& time_uni
         add_to_run(run, t);
     }
     if (abaqus) write_run(file, run);
+    out_lines(file, static_cast<int>(lines.size()), [&](std::string& text, int k) {
+        format_triangle_line(text, file, lines[k]);
+    });
     close_out_file(file);
 
     if (dedicated == 0)
@@ -155,17 +160,22 @@ int write_vertex_map(const std::string& file_name, const std::string& time_unit,
     out_text(file, " SumAngle(deg) BoundaryID\n");
 
     int vertex_count = static_cast<int>(vertex_table.size());
-    for (int v = 0; v < vertex_count; ++v) {
+    std::vector<int> lines;
+    for (int v = 0; v < vertex_count; ++v)
+        if (accepted(chosen, vertex_table[v].boundary_id, vertex_table[v].initialized))
+            lines.push_back(v);
+    out_lines(file, static_cast<int>(lines.size()), [&](std::string& text, int k) {
+        const int v = lines[k];
         const Vertex& vert = vertex_table[v];
-        if (!accepted(chosen, vert.boundary_id, vert.initialized)) continue;
-        out_format(file, "%d %e %e %e %e %e %e %e %e %e %e", v, vert.x, vert.y, vert.z,
-                   vert.boundary_temp, vert.flux, vert.htc, vert.fluid_temp, vert.yplus,
-                   vert.time_with_hits, vert.time_with_hits + vert.time_without_hits);
+        text_format(text, file, "%d %e %e %e %e %e %e %e %e %e %e", v, vert.x, vert.y, vert.z,
+                    vert.boundary_temp, vert.flux, vert.htc, vert.fluid_temp, vert.yplus,
+                    vert.time_with_hits, vert.time_with_hits + vert.time_without_hits);
         const double* extra = extra_of_vertex(v);
-        for (std::size_t k = 0; k < extra_names.size(); ++k) out_format(file, " %e", extra[k]);
+        for (std::size_t k = 0; k < extra_names.size(); ++k) text_format(text, file, " %e", extra[k]);
         // 3.141592654, not the library's pi: existing maps were written with it.
-        out_format(file, " %.2f %d\n", vert.angle_sum * 180.0 / pi_for_angles, vert.boundary_id);
-    }
+        text_format(text, file, " %.2f %d\n", vert.angle_sum * 180.0 / pi_for_angles,
+                    vert.boundary_id);
+    });
     close_out_file(file);
     return 0;
 }

@@ -4,11 +4,14 @@
 #include "platform/fatal.h"
 #include "platform/format.h"
 #include "platform/progress.h"
+#include "platform/threads.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -194,6 +197,35 @@ void out_format(OutFile& file, const char* format, ...) {
     va_start(args, format);
     out_vformat(file, format, args);
     va_end(args);
+}
+
+void text_format(std::string& text, const OutFile& file, const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    format_append(text, format, args, file.exponent_digits);
+    va_end(args);
+}
+
+void out_lines(OutFile& file, int count,
+               const std::function<void(std::string&, int)>& format_line) {
+    // A slice is a few MB of text, and a round holds a few slices per worker: the memory
+    // stays small whatever the count.
+    constexpr int slice_lines = 8192;
+    const int slices_per_round = 4 * thread_count();
+    std::vector<std::string> slices(slices_per_round);
+    for (int first = 0; first < count; first += slices_per_round * slice_lines) {
+        const int lines = std::min(count - first, slices_per_round * slice_lines);
+        const int slice_count = (lines + slice_lines - 1) / slice_lines;
+        parallel_for(slice_count, 1, [&](int begin, int end, int) {
+            for (int k = begin; k < end; ++k) {
+                std::string& text = slices[k];
+                text.clear();
+                const int stop = std::min(lines, (k + 1) * slice_lines);
+                for (int item = k * slice_lines; item < stop; ++item) format_line(text, first + item);
+            }
+        });
+        for (int k = 0; k < slice_count; ++k) out_text(file, slices[k]);
+    }
 }
 
 void out_bytes(OutFile& file, const void* data, std::size_t size) {

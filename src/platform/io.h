@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +57,13 @@ void out_format(OutFile& file, const char* format, ...) __attribute__((format(pr
 void out_vformat(OutFile& file, const char* format, std::va_list args);
 void out_text(OutFile& file, std::string_view text);  // line feeds converted as the file says
 void out_bytes(OutFile& file, const void* data, std::size_t size);  // never converted
+// Lines in bulk: format_line(text, item) appends item's line to `text` (with
+// text_format(text, file, ...)); the items are formatted on every worker, a slice at a time,
+// and written in item order, so the file is the same whatever the thread count.
+void out_lines(OutFile& file, int count, const std::function<void(std::string&, int)>& format_line);
+// For format_line: the file's own formatting (its exponent width), into a string.
+void text_format(std::string& text, const OutFile& file, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
 void flush_out_file(OutFile& file);
 // Closes the file; false when any write, the flush or the close failed (errno tells why).
 bool try_close_out_file(OutFile& file);

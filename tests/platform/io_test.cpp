@@ -1,6 +1,7 @@
 // Line input and file output: CR LF reads as LF does, lines longer than the read block
 // come back whole, and text results get the reference platform's CR LF.
 #include "platform/io.h"
+#include "platform/threads.h"
 #include "platform/format.h"
 
 #include <gtest/gtest.h>
@@ -161,6 +162,31 @@ TEST_F(ScratchDir, LargeOutputIsConvertedAcrossFlushes) {
     }
     close_out_file(file);
     EXPECT_EQ(read(path("big.txt")), want);
+}
+
+TEST_F(ScratchDir, LinesInBulkAreTheLinesOneByOneAtAnyThreadCount) {
+    // Counts around the slices (8192 lines) and the rounds of slices; the file's exponent
+    // width and line ends hold for every worker's text.
+    for (int threads : {1, 3}) {
+        set_thread_count(threads);
+        for (int count : {0, 1, 8191, 8192, 8193, 200003}) {
+            OutFile one, bulk;
+            ASSERT_TRUE(open_out_file(one, path("one.txt"), LineEnd::crlf));
+            ASSERT_TRUE(open_out_file(bulk, path("bulk.txt"), LineEnd::crlf));
+            one.exponent_digits = bulk.exponent_digits = 2;
+            out_text(one, "head\n");
+            out_text(bulk, "head\n");
+            for (int i = 0; i < count; ++i) out_format(one, "%d %e\n", i, i * 0.25);
+            out_lines(bulk, count, [&](std::string& text, int i) {
+                text_format(text, bulk, "%d %e\n", i, i * 0.25);
+            });
+            close_out_file(one);
+            close_out_file(bulk);
+            EXPECT_EQ(read(path("one.txt")), read(path("bulk.txt")))
+                << threads << " threads, " << count << " lines";
+        }
+    }
+    set_thread_count(0);
 }
 
 TEST_F(ScratchDir, FailedWritesAndOpensAreReported) {
