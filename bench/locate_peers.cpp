@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -267,6 +268,15 @@ int main(int argc, char** argv) {
     }
     std::printf("points %zu, triangles %zu, leaf entries %zu\n", count, triangle_table.size(),
                 octree_leaf_triangles.size());
+    // What point location keeps after set-up: its tables and the octree's.
+    const double kept = static_cast<double>(
+        locate_table_bytes() + octree_nodes.capacity() * sizeof(OctreeNode) +
+        octree_leaf_triangles.capacity() * sizeof(int));
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("memory: location and octree keep %.1f B per triangle; peak RSS %.0f MB\n",
+                kept / static_cast<double>(std::max<std::size_t>(1, triangle_table.size())),
+                static_cast<double>(usage.ru_maxrss) / 1024);
     std::printf("set-up s: reading the surface %.3f, octree %.3f", read_time, octree_time);
 #ifdef QUORVEL_WITH_EMBREE
     std::printf(", Embree BVH %.3f", embree_build);

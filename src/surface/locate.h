@@ -1,6 +1,8 @@
 // surface/locate.h: which triangle a sample lies on.
 #pragma once
 
+#include <cstddef>
+
 constexpr int no_triangle = -1;              // nothing within tolerance
 constexpr int refused_for_boundary_id = -2;  // a candidate was refused for its boundary ID
 
@@ -12,5 +14,11 @@ int locate_point(const double p[3], int sample_boundary_id, double& distance_out
 struct Triangle;
 bool point_in_triangle(const double r[3], const Triangle& triangle, double& u_out, double& v_out);
 
-// Copies what locate_point reads out of the triangle table; build_subdivision calls it.
-void prepare_locate_tables();
+// Set-up, called by build_subdivision: the per-triangle records first (the octree reads
+// its corners from them), the leaves' cell grids once the leaves are listed.
+void prepare_locate_triangles();
+void prepare_locate_grids();
+// The nine corner coordinates of a triangle, P0 P1 P2, once prepare_locate_triangles ran.
+const double* locate_corners(int triangle);
+// Bytes held by the tables above (the octree's own not included).
+std::size_t locate_table_bytes();
