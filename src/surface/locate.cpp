@@ -239,6 +239,11 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
     if (grid_cell_entries.size() + budget > grid_entries_limit) return;
     pairs.clear();
     for (int n = 0; n < count; ++n) {
+        if (n + 4 < count) {
+            const char* ahead = reinterpret_cast<const char*>(&locate_triangles[list[n + 4]]);
+            __builtin_prefetch(ahead);
+            __builtin_prefetch(ahead + sizeof(LocateTriangle) - 1);
+        }
         for_each_cell(list[n], [&](int cell) {
             ++per_cell[cell + 1];
             pairs.push_back(static_cast<std::uint32_t>(cell) << 16 | static_cast<std::uint32_t>(n));
@@ -447,8 +452,12 @@ void prepare_locate_grids() {
     }
     leaf_spheres.resize(octree_leaf_triangles.size());
     leaf_spheres.shrink_to_fit();
-    for (std::size_t e = 0; e < octree_leaf_triangles.size(); ++e)
+    // The lists jump about the triangle table: ask for what comes a little ahead.
+    const std::size_t entries = octree_leaf_triangles.size();
+    for (std::size_t e = 0; e < entries; ++e) {
+        if (e + 16 < entries) __builtin_prefetch(&spheres[octree_leaf_triangles[e + 16]]);
         leaf_spheres[e] = spheres[octree_leaf_triangles[e]];
+    }
     spheres = std::vector<Sphere>();
     build_leaf_grids();
 }

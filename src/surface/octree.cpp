@@ -142,7 +142,11 @@ void build_subdivision() {
     // the vertex indices.
     prepare_locate_triangles();
     const int triangle_count = static_cast<int>(triangle_table.size());
-    auto corners_of = [](int t) { return locate_corners(t); };
+    // The records are evenly spaced: no call per look-up.
+    const double* first_corners = triangle_count ? locate_corners(0) : nullptr;
+    const std::ptrdiff_t record_stride =
+        triangle_count > 1 ? locate_corners(1) - first_corners : 0;
+    auto corners_of = [&](int t) { return first_corners + t * record_stride; };
 
     octree_nodes.clear();
     OctreeNode& root = octree_nodes.emplace_back();
@@ -171,6 +175,11 @@ void build_subdivision() {
         if (inserted) {
             for (int a = 0; a < 3; ++a) f.low[a] = HUGE_VAL, f.high[a] = -HUGE_VAL;
             for (int n = 0; n < node.list_count; ++n) {
+                if (n + 8 < node.list_count) {
+                    const double* ahead = corners_of(lists[node.list_begin + n + 8]);
+                    __builtin_prefetch(ahead);
+                    __builtin_prefetch(ahead + 8);
+                }
                 const double* c = corners_of(lists[node.list_begin + n]);
                 for (int k = 0; k < 3; ++k)
                     for (int a = 0; a < 3; ++a) {
@@ -221,6 +230,12 @@ void build_subdivision() {
             }
             for (int n = 0; tested > 0 && n < node.list_count; ++n) {
                 int t = lists[node.list_begin + n];
+                if (n + 8 < node.list_count) {
+                    const char* ahead =
+                        reinterpret_cast<const char*>(corners_of(lists[node.list_begin + n + 8]));
+                    __builtin_prefetch(ahead);
+                    __builtin_prefetch(ahead + 71);
+                }
                 double tri[3][3];
                 std::memcpy(tri, corners_of(t), sizeof tri);
                 bool side[3][2];
