@@ -16,6 +16,8 @@
 
 #include <algorithm>
 #include <ctime>
+#include <random>
+#include <utility>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -227,8 +229,33 @@ int main(int argc, char** argv) {
         build_subdivision();
     }
     const double octree_time = seconds_since(start);
-    const std::vector<double> points = read_points(argv[2]);
+    std::vector<double> points = read_points(argv[2]);
     const std::size_t count = points.size() / 3;
+    // QUORVEL_SHUFFLE=1: the points in a random order (cache-hostile); QUORVEL_ORDER=1 then
+    // puts them in locate_order_key order, timing the keys and the sort.
+    auto reorder = [&](std::vector<std::size_t> order) {
+        std::vector<double> moved(points.size());
+        for (std::size_t s = 0; s < count; ++s)
+            for (int a = 0; a < 3; ++a) moved[3 * s + a] = points[3 * order[s] + a];
+        points.swap(moved);
+    };
+    if (std::getenv("QUORVEL_SHUFFLE")) {
+        std::vector<std::size_t> order(count);
+        for (std::size_t s = 0; s < count; ++s) order[s] = s;
+        std::mt19937_64 random(2026);
+        std::shuffle(order.begin(), order.end(), random);
+        reorder(order);
+    }
+    if (std::getenv("QUORVEL_ORDER")) {
+        start = Clock::now();
+        std::vector<std::pair<std::uint64_t, std::size_t>> keyed(count);
+        for (std::size_t s = 0; s < count; ++s) keyed[s] = {locate_order_key(&points[3 * s]), s};
+        std::sort(keyed.begin(), keyed.end());
+        std::vector<std::size_t> order(count);
+        for (std::size_t s = 0; s < count; ++s) order[s] = keyed[s].second;
+        std::printf("ordering the points by locate_order_key: %.3f s\n", seconds_since(start));
+        reorder(order);
+    }
     std::vector<int> ours(count);
 
     std::vector<double> our_rates;

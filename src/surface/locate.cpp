@@ -471,6 +471,26 @@ std::size_t locate_table_bytes() {
            grid_cell_entries.capacity() * sizeof(std::uint16_t);
 }
 
+std::uint64_t locate_order_key(const double p[3]) {
+    constexpr double steps = 1 << 21;
+    std::uint64_t key = 0;
+    for (int a = 0; a < 3; ++a) {
+        const double x = (p[a] - octree_origin[a]) / cell_size[0] * steps;
+        if (!(x == x)) return ~std::uint64_t{0};
+        const std::uint64_t step =
+            x <= 0 ? 0 : (x >= steps - 1 ? (1u << 21) - 1 : static_cast<std::uint64_t>(x));
+        // Spread the 21 bits three apart; axis a takes bit positions a, a + 3, ...
+        std::uint64_t spread = step;
+        spread = (spread | spread << 32) & 0x1f00000000ffffULL;
+        spread = (spread | spread << 16) & 0x1f0000ff0000ffULL;
+        spread = (spread | spread << 8) & 0x100f00f00f00f00fULL;
+        spread = (spread | spread << 4) & 0x10c30c30c30c30c3ULL;
+        spread = (spread | spread << 2) & 0x1249249249249249ULL;
+        key |= spread << a;
+    }
+    return key;
+}
+
 int locate_point(const double p[3], int sample_boundary_id, double& distance_out) {
     const OctreeNode* nodes = octree_nodes.data();
     int node = octree_root;

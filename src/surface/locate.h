@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 constexpr int no_triangle = -1;              // nothing within tolerance
 constexpr int refused_for_boundary_id = -2;  // a candidate was refused for its boundary ID
@@ -9,6 +10,11 @@ constexpr int refused_for_boundary_id = -2;  // a candidate was refused for its 
 // Index of the triangle p lies on, or no_triangle / refused_for_boundary_id. distance_out
 // receives the accepted distance, or -1.0 (untouched when the descent met a missing octant).
 int locate_point(const double p[3], int sample_boundary_id, double& distance_out);
+
+// A key that orders points along the octree's own Morton curve (21 bits per axis over the
+// root cube; points off the cube are clamped to it, NaN coordinates sort last): visiting
+// samples in key order keeps the leaves and records they read in cache.
+std::uint64_t locate_order_key(const double p[3]);
 
 // r relative to the triangle's first corner; u, v with r ~ u*edge1 + v*edge2.
 struct Triangle;

@@ -3,10 +3,15 @@
 #include "surface_test_support.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <gtest/gtest.h>
 #include <random>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -466,4 +471,48 @@ TEST(LocatePoint, RefusedUniformLeavesAndMixedLeavesAgreeWithThePlainScan) {
     EXPECT_GT(uniform, 5);
     EXPECT_GT(mixed, 5);
     expect_plain_scan_answers(3000, 31);
+}
+
+// Samples sorted by the order key come leaf by leaf: each leaf's run is unbroken but for
+// the few samples within single-precision rounding of a cube face.
+TEST(LocateOrderKey, SortedSamplesVisitEachLeafInOneRun) {
+    use_identity_frame();
+    settings.tolerance = 0.0005;
+    read_surface_text(wavy_sheet(40, 0.1, 0.12));
+    build_subdivision();
+    std::mt19937 random(4);
+    std::uniform_real_distribution<double> unit(0, 1);
+    std::vector<std::pair<std::uint64_t, int>> keyed;
+    std::vector<std::array<double, 3>> samples;
+    for (int s = 0; s < 20000; ++s) {
+        const std::array<double, 3> p = {0.1 * unit(random), 0.1 * unit(random),
+                                         0.02 * (unit(random) - 0.5)};
+        samples.push_back(p);
+        keyed.emplace_back(locate_order_key(p.data()), s);
+    }
+    std::sort(keyed.begin(), keyed.end());
+    std::set<int> leaves;
+    int runs = 0, previous = -2;
+    for (const auto& [key, s] : keyed) {
+        const int leaf = leaf_of(samples[s].data());
+        if (leaf == no_node) continue;  // no leaf: nothing to keep in cache
+        runs += leaf != previous;
+        previous = leaf;
+        leaves.insert(leaf);
+    }
+    EXPECT_GT(leaves.size(), 100u);
+    EXPECT_LE(runs, static_cast<int>(leaves.size()) + 20);
+
+    // The root cube's low corner is the first key; off the cube clamps; NaN sorts last.
+    const double low[3] = {octree_origin[0], octree_origin[1], octree_origin[2]};
+    const double below[3] = {octree_origin[0] - 5, octree_origin[1] - 5, octree_origin[2] - 5};
+    const double far[3] = {1e300, 1e300, 1e300};
+    const double high[3] = {octree_origin[0] + cell_size[0], octree_origin[1] + cell_size[0],
+                            octree_origin[2] + cell_size[0]};
+    const double not_a_number[3] = {0.05, std::nan(""), 0.0};
+    EXPECT_EQ(locate_order_key(low), 0u);
+    EXPECT_EQ(locate_order_key(below), 0u);
+    EXPECT_EQ(locate_order_key(far), locate_order_key(high));
+    EXPECT_EQ(locate_order_key(high), (std::uint64_t{1} << 63) - 1);
+    EXPECT_EQ(locate_order_key(not_a_number), ~std::uint64_t{0});
 }
