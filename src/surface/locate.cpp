@@ -86,11 +86,16 @@ inline void solving_axes(const double e1[3], const double e2[3], int& i, int& j)
 }
 
 // A zero denominator (no area) makes u and v not numbers, and then no comparison holds.
+inline bool inside(double ri, double rj, double e1i, double e1j, double e2i, double e2j,
+                   double& u, double& v) {
+    v = (e1j * ri - e1i * rj) / (e1j * e2i - e1i * e2j);
+    u = (ri - v * e2i) / e1i;
+    return u > -1e-14 && v > -1e-14 && u + v < 1.00000000000001;
+}
+
 inline bool inside(const double r[3], const double e1[3], const double e2[3], int i, int j,
                    double& u, double& v) {
-    v = (e1[j] * r[i] - e1[i] * r[j]) / (e1[j] * e2[i] - e1[i] * e2[j]);
-    u = (r[i] - v * e2[i]) / e1[i];
-    return u > -1e-14 && v > -1e-14 && u + v < 1.00000000000001;
+    return inside(r[i], r[j], e1[i], e1[j], e2[i], e2[j], u, v);
 }
 
 double length_between(const double a[3], const double b[3]) {
@@ -281,8 +286,10 @@ void build_leaf_grids() {
 }
 
 // Whether triangle t takes the sample nearer than the best so far; if so it becomes the best.
-__attribute__((always_inline)) inline void try_triangle(const double p[3], int t, double tolerance, int& best,
-                         double& best_distance) {
+// rounding: an allowance for the rounding of differences of the sample's coordinates.
+__attribute__((always_inline)) inline void try_triangle(const double p[3], int t, double tolerance,
+                                                        double rounding, int& best,
+                                                        double& best_distance) {
     const LocateTriangle& tri = locate_triangles[t];
     const double* n = tri.normal;
     const double* p0 = tri.corner[0];
@@ -293,12 +300,14 @@ __attribute__((always_inline)) inline void try_triangle(const double p[3], int t
     if (!(a <= tolerance && a < best_distance)) return;
 
     const double q[3] = {p[0] - h * n[0], p[1] - h * n[1], p[2] - h * n[2]};
-    const double qr[3] = {q[0] - p0[0], q[1] - p0[1], q[2] - p0[2]};
-    double e1[3], e2[3];
-    edges_of(tri, e1, e2);
+    // The solve reads two axes of the edges and of the foot: only those are worked out.
     const int i = tri.axis_i, j = tri.axis_j;
+    const double* p1 = tri.corner[1];
+    const double* p2 = tri.corner[2];
+    const double e1i = p1[i] - p0[i], e1j = p1[j] - p0[j];
+    const double e2i = p2[i] - p0[i], e2j = p2[j] - p0[j];
     double u, v;
-    if (inside(qr, e1, e2, i, j, u, v)) {
+    if (inside(q[i] - p0[i], q[j] - p0[j], e1i, e1j, e2i, e2j, u, v)) {
         best = t;
         best_distance = a;
         return;
@@ -313,8 +322,8 @@ __attribute__((always_inline)) inline void try_triangle(const double p[3], int t
     // the sample's foot on the plane: when that alone puts it beyond the tolerance and the
     // best, with room for every rounding, the normalising and the root are not needed.
     {
-        const double reach = (tolerance < best_distance ? tolerance : best_distance) * (1 + 1e-9) +
-                             1e-12 * (1 + std::fabs(p[0]) + std::fabs(p[1]) + std::fabs(p[2]));
+        const double reach =
+            (tolerance < best_distance ? tolerance : best_distance) * (1 + 1e-9) + rounding;
         const double s = (q[0] - pk[0]) * en[0] + (q[1] - pk[1]) * en[1] + (q[2] - pk[2]) * en[2];
         if (s * s > reach * reach * length_squared) return;
     }
@@ -329,8 +338,7 @@ __attribute__((always_inline)) inline void try_triangle(const double p[3], int t
     const double d[3] = {p[0] - f[0], p[1] - f[1], p[2] - f[2]};
     const double e = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
     if (e <= tolerance && e < best_distance) {
-        const double fr[3] = {f[0] - p0[0], f[1] - p0[1], f[2] - p0[2]};
-        if (inside(fr, e1, e2, i, j, u, v)) {
+        if (inside(f[i] - p0[i], f[j] - p0[j], e1i, e1j, e2i, e2j, u, v)) {
             best = t;
             best_distance = e;
         }
@@ -351,15 +359,15 @@ int search_list(const double p[3], int sample_boundary_id, const int* list,
     int best = no_triangle;
     best_distance = 1e9;
     const double tolerance_reach = tolerance * (1 + 1e-6);
+    const double rounding = 1e-12 * (1 + std::fabs(p[0]) + std::fabs(p[1]) + std::fabs(p[2]));
     constexpr int room = 64;
     int reached[room];
     int found = 0;
     for (int n = 0; n < count; ++n) {
         const int position = positions ? positions[n] : n;
-        const int t = list[position];
         if (check_ids) {
             // Rule 2: piston samples (boundary 1) land only on piston triangles; others anywhere.
-            const int id = locate_boundary_ids[t];
+            const int id = locate_boundary_ids[list[position]];
             if ((rule == 1 && id != sample_boundary_id) ||
                 (rule == 2 && sample_boundary_id == 1 && id != 1))
                 continue;
@@ -373,15 +381,16 @@ int search_list(const double p[3], int sample_boundary_id, const int* list,
         if (found == room) {
             // More than the room holds (a tolerance as large as the triangles): the rest
             // are tried as they come, after those already found.
-            for (int k = 0; k < found; ++k) try_triangle(p, reached[k], tolerance, best, best_distance);
+            for (int k = 0; k < found; ++k) try_triangle(p, reached[k], tolerance, rounding, best, best_distance);
             found = 0;
         }
+        const int t = list[position];
         const char* record = reinterpret_cast<const char*>(&locate_triangles[t]);
         __builtin_prefetch(record);
         __builtin_prefetch(record + sizeof(LocateTriangle) - 1);
         reached[found++] = t;
     }
-    for (int k = 0; k < found; ++k) try_triangle(p, reached[k], tolerance, best, best_distance);
+    for (int k = 0; k < found; ++k) try_triangle(p, reached[k], tolerance, rounding, best, best_distance);
     return best;
 }
 
