@@ -7,7 +7,9 @@
 // data). Each round times quorvel's locate_point over every point, then, when built with
 // Embree, Embree's point query for the nearest triangle within the tolerance; the rounds
 // interleave so that a busy machine slows both alike. The last lines give the medians, set-up
-// times and how often the two agree. Run it pinned to one core (bench/compare_peers.sh).
+// times, the memory location keeps and how often the two agree. Run it pinned to one core
+// (bench/compare_peers.sh). QUORVEL_ONLY=1 skips Embree's rounds; QUORVEL_SHUFFLE=1 locates
+// the points in a random order, and QUORVEL_ORDER=1 then sorts them by locate_order_key.
 #include "config/options.h"
 #include "platform/fatal.h"
 #include "surface/locate.h"

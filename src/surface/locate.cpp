@@ -151,15 +151,31 @@ struct CellTest {
     }
 };
 
-// Where a triangle's points lie: the centre of its corners and a radius reaching every
-// point with room for the solve's edge allowance and the rounding of the differences.
+// Where a triangle's points lie: a centre and a radius reaching every corner, so every point,
+// with room for the solve's edge allowance and the rounding of the differences. Of the
+// centre of the corners and the midpoints of the edges, the one nearest its farthest
+// corner: the midpoint of the long edge of a right or obtuse triangle, as meshes of split
+// quadrilaterals have, holds it in a smaller sphere.
 void bounding_sphere(const LocateTriangle& tri, double center[3], double& reach) {
-    double largest = 0, radius = 0;
+    double largest = 0;
+    double candidate[4][3];
     for (int a = 0; a < 3; ++a) {
-        center[a] = (tri.corner[0][a] + tri.corner[1][a] + tri.corner[2][a]) / 3;
-        for (int k = 0; k < 3; ++k) largest = std::max(largest, std::fabs(tri.corner[k][a]));
+        candidate[0][a] = (tri.corner[0][a] + tri.corner[1][a] + tri.corner[2][a]) / 3;
+        for (int k = 0; k < 3; ++k) {
+            candidate[k + 1][a] = (tri.corner[k][a] + tri.corner[k == 2 ? 0 : k + 1][a]) / 2;
+            largest = std::max(largest, std::fabs(tri.corner[k][a]));
+        }
     }
-    for (int k = 0; k < 3; ++k) radius = std::max(radius, length_between(center, tri.corner[k]));
+    double radius = HUGE_VAL;
+    for (const double* c : candidate) {
+        double farthest = 0;
+        for (int k = 0; k < 3; ++k) farthest = std::max(farthest, length_between(c, tri.corner[k]));
+        if (farthest < radius) {
+            radius = farthest;
+            std::copy(c, c + 3, center);
+        }
+    }
+    if (!(radius < HUGE_VAL)) std::copy(candidate[0], candidate[0] + 3, center);
     reach = radius * (1 + 1e-6) + 1e-12 * (1 + largest);
 }
 
