@@ -166,16 +166,16 @@ void bounding_sphere(const LocateTriangle& tri, double center[3], double& reach)
             largest = std::max(largest, std::fabs(tri.corner[k][a]));
         }
     }
-    double radius = HUGE_VAL;
-    for (const double* c : candidate) {
+    double radius = 0;
+    for (int m = 0; m < 4; ++m) {
+        const double* c = candidate[m];
         double farthest = 0;
         for (int k = 0; k < 3; ++k) farthest = std::max(farthest, length_between(c, tri.corner[k]));
-        if (farthest < radius) {
+        if (m == 0 || farthest < radius) {
             radius = farthest;
             std::copy(c, c + 3, center);
         }
     }
-    if (!(radius < HUGE_VAL)) std::copy(candidate[0], candidate[0] + 3, center);
     reach = radius * (1 + 1e-6) + 1e-12 * (1 + largest);
 }
 
@@ -206,13 +206,15 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
     const int cell_count = cells * cells * cells;
     per_cell.assign(static_cast<std::size_t>(cell_count) + 1, 0);
 
-    auto for_each_cell = [&](int t, auto&& visit) {
+    const Sphere* spheres = leaf_spheres.data() + leaf.list_begin;
+    auto for_each_cell = [&](int n, auto&& visit) {
+        const int t = list[n];
         const LocateTriangle& tri = locate_triangles[t];
         if (std::isnan(tri.normal[0])) return;  // a triangle that takes no sample
         CellTest test{{}, &tri, 0, -1, {}, {}};
-        double reach;
-        bounding_sphere(tri, test.center, reach);
-        test.limit = (reach + tolerance_reach) * (1 + 1e-9);
+        // The search's own single-precision sphere, which holds the double one.
+        for (int a = 0; a < 3; ++a) test.center[a] = static_cast<double>(spheres[n].center[a]);
+        test.limit = (static_cast<double>(spheres[n].reach) + tolerance_reach) * (1 + 1e-9);
         double longest = 0, size = 0;
         for (int a = 0; a < 3; ++a) {
             test.low[a] = std::min({tri.corner[0][a], tri.corner[1][a], tri.corner[2][a]});
@@ -265,7 +267,7 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
             __builtin_prefetch(ahead);
             __builtin_prefetch(ahead + sizeof(LocateTriangle) - 1);
         }
-        for_each_cell(list[n], [&](int cell) {
+        for_each_cell(n, [&](int cell) {
             ++per_cell[cell + 1];
             pairs.push_back(static_cast<std::uint32_t>(cell) << 16 | static_cast<std::uint32_t>(n));
         });
