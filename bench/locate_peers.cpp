@@ -7,7 +7,9 @@
 // data). Each round times quorvel's locate_point over every point, then, when built with
 // Embree, Embree's point query for the nearest triangle within the tolerance; the rounds
 // interleave so that a busy machine slows both alike. The last lines give the medians, set-up
-// times and how often the two agree. Run it pinned to one core (bench/compare_peers.sh).
+// times, the memory location keeps and how often the two agree. Run it pinned to one core
+// (bench/compare_peers.sh). QUORVEL_ONLY=1 skips Embree's rounds; QUORVEL_SHUFFLE=1 locates
+// the points in a random order, and QUORVEL_ORDER=1 then sorts them by locate_order_key.
 #include "config/options.h"
 #include "platform/fatal.h"
 #include "surface/locate.h"
@@ -16,11 +18,14 @@
 
 #include <algorithm>
 #include <ctime>
+#include <random>
+#include <utility>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -226,8 +231,33 @@ int main(int argc, char** argv) {
         build_subdivision();
     }
     const double octree_time = seconds_since(start);
-    const std::vector<double> points = read_points(argv[2]);
+    std::vector<double> points = read_points(argv[2]);
     const std::size_t count = points.size() / 3;
+    // QUORVEL_SHUFFLE=1: the points in a random order (cache-hostile); QUORVEL_ORDER=1 then
+    // puts them in locate_order_key order, timing the keys and the sort.
+    auto reorder = [&](std::vector<std::size_t> order) {
+        std::vector<double> moved(points.size());
+        for (std::size_t s = 0; s < count; ++s)
+            for (int a = 0; a < 3; ++a) moved[3 * s + a] = points[3 * order[s] + a];
+        points.swap(moved);
+    };
+    if (std::getenv("QUORVEL_SHUFFLE")) {
+        std::vector<std::size_t> order(count);
+        for (std::size_t s = 0; s < count; ++s) order[s] = s;
+        std::mt19937_64 random(2026);
+        std::shuffle(order.begin(), order.end(), random);
+        reorder(order);
+    }
+    if (std::getenv("QUORVEL_ORDER")) {
+        start = Clock::now();
+        std::vector<std::pair<std::uint64_t, std::size_t>> keyed(count);
+        for (std::size_t s = 0; s < count; ++s) keyed[s] = {locate_order_key(&points[3 * s]), s};
+        std::sort(keyed.begin(), keyed.end());
+        std::vector<std::size_t> order(count);
+        for (std::size_t s = 0; s < count; ++s) order[s] = keyed[s].second;
+        std::printf("ordering the points by locate_order_key: %.3f s\n", seconds_since(start));
+        reorder(order);
+    }
     std::vector<int> ours(count);
 
     std::vector<double> our_rates;
@@ -267,6 +297,15 @@ int main(int argc, char** argv) {
     }
     std::printf("points %zu, triangles %zu, leaf entries %zu\n", count, triangle_table.size(),
                 octree_leaf_triangles.size());
+    // What point location keeps after set-up: its tables and the octree's.
+    const double kept = static_cast<double>(
+        locate_table_bytes() + octree_nodes.capacity() * sizeof(OctreeNode) +
+        octree_leaf_triangles.capacity() * sizeof(int));
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("memory: location and octree keep %.1f B per triangle; peak RSS %.0f MB\n",
+                kept / static_cast<double>(std::max<std::size_t>(1, triangle_table.size())),
+                static_cast<double>(usage.ru_maxrss) / 1024);
     std::printf("set-up s: reading the surface %.3f, octree %.3f", read_time, octree_time);
 #ifdef QUORVEL_WITH_EMBREE
     std::printf(", Embree BVH %.3f", embree_build);

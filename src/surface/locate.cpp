@@ -1,16 +1,12 @@
 // surface/locate.cpp: which triangle a sample lies on, searched in the sample's octree leaf.
 //
 // This runs once per sample and step. A leaf of a fine surface holds a few hundred
-// triangles, nearly all within the tolerance of the sample's plane. Two filters keep the
-// search to the few that matter without changing the answer:
-// - A crowded leaf is cut into a grid of cells, each listing, in leaf order, the entries
-//   that can accept a sample somewhere in the cell; a sample searches its cell's list only.
-// - The list is swept through copies of the entries holding each triangle's bounding
-//   sphere: only triangles whose sphere the sample reaches are looked up in the compact
-//   per-triangle table.
-// A triangle can only be accepted at a point of itself within the tolerance of the sample,
-// so neither filter drops one that could be; the best is the nearest accepted one, the first
-// in list order among equals, whatever else the list holds.
+// triangles, nearly all within the tolerance of the sample's plane. A crowded leaf is cut
+// into a grid of cells, each listing, in leaf order, the triangles that can accept a sample
+// somewhere in the cell; a sample searches its cell's list only. A triangle can only be
+// accepted at a point of itself within the tolerance of the sample, so the cells drop none
+// that could be; the best is the nearest accepted one, the first in list order among
+// equals, whatever else the list holds.
 #include "surface/locate.h"
 
 #include "config/options.h"
@@ -25,26 +21,27 @@
 
 namespace {
 
-// What the search reads of one triangle, 256 bytes in four whole cache lines.
-struct alignas(64) LocateTriangle {
-    double p0[3];
-    double normal[3];
-    double edge1[3], edge2[3];
-    double edge_normal[3][3];
-    double corner[3][3];  // P0, P1, P2, for the foot on an edge
-    int axis_i, axis_j;   // the plane point_in_triangle solves in
-};
-
-// One entry of a leaf list.
-struct LeafEntry {
-    double center[3];
-    double reach;  // radius and rounding margin, without the tolerance; NaN takes no sample
-    int triangle;
-    int boundary_id;
+// What the search reads of one triangle, 104 bytes: everything else it needs (the edges, the
+// edge normals) is worked out from these with the very operations that made the triangle
+// table's, so the answers are the same bits while a table of them takes 40 % of the room
+// of one holding everything ready-made.
+struct LocateTriangle {
+    double normal[3];     // NaN: the triangle takes no sample
+    double corner[3][3];  // P0, P1, P2
+    std::uint8_t axis_i, axis_j;  // the plane the solve is in
 };
 
 std::vector<LocateTriangle> locate_triangles;
-std::vector<LeafEntry> leaf_entries;           // parallel to octree_leaf_triangles
+// Where a triangle's points lie, in single precision widened to hold the double-precision
+// sphere: a sixth of a record's size, so the sweep asks for a record only when the sample
+// reaches the sphere. reach is NaN for a triangle that takes no sample. The leaves keep
+// copies side by side with their lists, so that a leaf's spheres share a few cache lines.
+struct Sphere {
+    float center[3];
+    float reach;
+};
+std::vector<Sphere> leaf_spheres;  // parallel to octree_leaf_triangles
+std::vector<int> locate_boundary_ids;    // read only in leaves of mixed boundary IDs
 
 // The grid of a crowded leaf.
 struct LeafGrid {
@@ -59,14 +56,14 @@ struct LeafGrid {
 
 std::vector<LeafGrid> leaf_grids;              // per octree node; meaningful for leaves
 std::vector<std::uint32_t> grid_cell_begin;    // per cell, and one more at each grid's end
-std::vector<std::uint16_t> grid_cell_entries;  // positions in the leaf's list
+std::vector<std::uint16_t> grid_cell_entries;  // per cell, positions in the leaf's list
 
 // Smaller leaves are swept whole: a cell would save less than its lookup costs. Larger ones
 // than the cell lists can number are swept whole too (a tolerance as large as the surface).
 constexpr int crowded_leaf = 24;
 constexpr int largest_gridded_leaf = 65535;
 // A leaf's grid may list each of its entries this many times over; all grids together at
-// most this many entries (2 bytes each), beyond which leaves are swept whole.
+// most this many entries, beyond which leaves are swept whole.
 constexpr std::size_t grid_entries_per_leaf_entry = 16;
 constexpr std::size_t grid_entries_limit = std::size_t{1} << 26;
 
@@ -89,11 +86,16 @@ inline void solving_axes(const double e1[3], const double e2[3], int& i, int& j)
 }
 
 // A zero denominator (no area) makes u and v not numbers, and then no comparison holds.
+inline bool inside(double ri, double rj, double e1i, double e1j, double e2i, double e2j,
+                   double& u, double& v) {
+    v = (e1j * ri - e1i * rj) / (e1j * e2i - e1i * e2j);
+    u = (ri - v * e2i) / e1i;
+    return u > -1e-14 && v > -1e-14 && u + v < 1.00000000000001;
+}
+
 inline bool inside(const double r[3], const double e1[3], const double e2[3], int i, int j,
                    double& u, double& v) {
-    v = (e1[j] * r[i] - e1[i] * r[j]) / (e1[j] * e2[i] - e1[i] * e2[j]);
-    u = (r[i] - v * e2[i]) / e1[i];
-    return u > -1e-14 && v > -1e-14 && u + v < 1.00000000000001;
+    return inside(r[i], r[j], e1[i], e1[j], e2[i], e2[j], u, v);
 }
 
 double length_between(const double a[3], const double b[3]) {
@@ -101,43 +103,92 @@ double length_between(const double a[3], const double b[3]) {
     return std::sqrt(dx * dx + dy * dy + dz * dz);
 }
 
+// The triangle table's edges and edge normals, operation for operation.
+inline void edges_of(const LocateTriangle& tri, double e1[3], double e2[3]) {
+    for (int a = 0; a < 3; ++a) {
+        e1[a] = tri.corner[1][a] - tri.corner[0][a];
+        e2[a] = tri.corner[2][a] - tri.corner[0][a];
+    }
+}
+
+// The edge normal before normalising, and its squared length as normalising computes it.
+inline double edge_normal_unscaled(const LocateTriangle& tri, int k, double en[3]) {
+    const double* from = tri.corner[k];
+    const double* to = tri.corner[k == 2 ? 0 : k + 1];
+    const double d[3] = {to[0] - from[0], to[1] - from[1], to[2] - from[2]};
+    const double* n = tri.normal;
+    en[0] = n[1] * d[2] - n[2] * d[1];
+    en[1] = n[2] * d[0] - n[0] * d[2];
+    en[2] = n[0] * d[1] - n[1] * d[0];
+    return en[0] * en[0] + en[1] * en[1] + en[2] * en[2];
+}
+
 // Within the tolerance of some point of the cube (centre, half edge), as far as three
 // quick necessary conditions tell: the sphere, the triangle's bounding box, its plane.
 struct CellTest {
-    const LeafEntry* entry;
+    double center[3];  // of the bounding sphere
     const LocateTriangle* triangle;
     double limit;     // sphere radius and tolerance, widened
     double margin;    // tolerance and the triangle's rounding allowance, widened; < 0: no
                       // test but the sphere's (a triangle too thin to bound by its plane)
     double low[3], high[3];  // the triangle's bounding box
 
-    bool near(const double center[3], double half) const {
+    bool near(const double cell[3], double half) const {
         double gap = 0;
         for (int a = 0; a < 3; ++a) {
-            double g = std::fabs(entry->center[a] - center[a]) - half;
+            double g = std::fabs(center[a] - cell[a]) - half;
             if (g > 0) gap += g * g;
         }
         if (!(gap <= limit * limit)) return false;
         if (margin < 0) return true;
         for (int a = 0; a < 3; ++a)
-            if (low[a] - margin > center[a] + half || high[a] + margin < center[a] - half)
+            if (low[a] - margin > cell[a] + half || high[a] + margin < cell[a] - half)
                 return false;
         const double* n = triangle->normal;
-        double h = (center[0] - triangle->p0[0]) * n[0] + (center[1] - triangle->p0[1]) * n[1] +
-                   (center[2] - triangle->p0[2]) * n[2];
+        const double* p0 = triangle->corner[0];
+        double h = (cell[0] - p0[0]) * n[0] + (cell[1] - p0[1]) * n[1] + (cell[2] - p0[2]) * n[2];
         return std::fabs(h) <= margin + half * (std::fabs(n[0]) + std::fabs(n[1]) + std::fabs(n[2]));
     }
 };
 
+// Where a triangle's points lie: a centre and a radius reaching every corner, so every point,
+// with room for the solve's edge allowance and the rounding of the differences. Of the
+// centre of the corners and the midpoints of the edges, the one nearest its farthest
+// corner: the midpoint of the long edge of a right or obtuse triangle, as meshes of split
+// quadrilaterals have, holds it in a smaller sphere.
+void bounding_sphere(const LocateTriangle& tri, double center[3], double& reach) {
+    double largest = 0;
+    double candidate[4][3];
+    for (int a = 0; a < 3; ++a) {
+        candidate[0][a] = (tri.corner[0][a] + tri.corner[1][a] + tri.corner[2][a]) / 3;
+        for (int k = 0; k < 3; ++k) {
+            candidate[k + 1][a] = (tri.corner[k][a] + tri.corner[k == 2 ? 0 : k + 1][a]) / 2;
+            largest = std::max(largest, std::fabs(tri.corner[k][a]));
+        }
+    }
+    double radius = 0;
+    for (int m = 0; m < 4; ++m) {
+        const double* c = candidate[m];
+        double farthest = 0;
+        for (int k = 0; k < 3; ++k) farthest = std::max(farthest, length_between(c, tri.corner[k]));
+        if (m == 0 || farthest < radius) {
+            radius = farthest;
+            std::copy(c, c + 3, center);
+        }
+    }
+    reach = radius * (1 + 1e-6) + 1e-12 * (1 + largest);
+}
+
 void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_reach,
                      std::vector<std::uint32_t>& per_cell, std::vector<std::uint32_t>& pairs,
                      bool bounds_only = false) {
-    const LeafEntry* entries = leaf_entries.data() + leaf.list_begin;
+    const int* list = octree_leaf_triangles.data() + leaf.list_begin;
     const int count = leaf.list_count;
-    grid.lowest_boundary_id = grid.highest_boundary_id = count ? entries[0].boundary_id : 0;
+    grid.lowest_boundary_id = grid.highest_boundary_id =
+        count ? locate_boundary_ids[list[0]] : 0;
     for (int n = 0; n < count; ++n) {
-        grid.lowest_boundary_id = std::min(grid.lowest_boundary_id, entries[n].boundary_id);
-        grid.highest_boundary_id = std::max(grid.highest_boundary_id, entries[n].boundary_id);
+        grid.lowest_boundary_id = std::min(grid.lowest_boundary_id, locate_boundary_ids[list[n]]);
+        grid.highest_boundary_id = std::max(grid.highest_boundary_id, locate_boundary_ids[list[n]]);
     }
     if (bounds_only || count < crowded_leaf || count > largest_gridded_leaf) return;
     const int cells = cells_per_axis(count);
@@ -155,10 +206,15 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
     const int cell_count = cells * cells * cells;
     per_cell.assign(static_cast<std::size_t>(cell_count) + 1, 0);
 
-    auto for_each_cell = [&](const LeafEntry& entry, auto&& visit) {
-        if (!(entry.reach >= 0)) return;  // a triangle that takes no sample
-        const LocateTriangle& tri = locate_triangles[entry.triangle];
-        CellTest test{&entry, &tri, (entry.reach + tolerance_reach) * (1 + 1e-9), -1, {}, {}};
+    const Sphere* spheres = leaf_spheres.data() + leaf.list_begin;
+    auto for_each_cell = [&](int n, auto&& visit) {
+        const int t = list[n];
+        const LocateTriangle& tri = locate_triangles[t];
+        if (std::isnan(tri.normal[0])) return;  // a triangle that takes no sample
+        CellTest test{{}, &tri, 0, -1, {}, {}};
+        // The search's own single-precision sphere, which holds the double one.
+        for (int a = 0; a < 3; ++a) test.center[a] = static_cast<double>(spheres[n].center[a]);
+        test.limit = (static_cast<double>(spheres[n].reach) + tolerance_reach) * (1 + 1e-9);
         double longest = 0, size = 0;
         for (int a = 0; a < 3; ++a) {
             test.low[a] = std::min({tri.corner[0][a], tri.corner[1][a], tri.corner[2][a]});
@@ -169,16 +225,23 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
             longest = std::max(longest, length_between(tri.corner[k], tri.corner[(k + 1) % 3]));
         // Accepted points lie on the triangle to within the solve's allowance and rounding
         // when it is not a sliver; a sliver keeps only the sphere's bound.
-        const double* e1 = tri.edge1;
-        const double* e2 = tri.edge2;
-        const double cross = std::fabs(e1[tri.axis_j] * e2[tri.axis_i] -
-                                       e1[tri.axis_i] * e2[tri.axis_j]);
+        double e1[3], e2[3];
+        edges_of(tri, e1, e2);
+        const int i = tri.axis_i, j = tri.axis_j;
+        const double cross = std::fabs(e1[j] * e2[i] - e1[i] * e2[j]);
         if (cross >= 1e-3 * longest * longest)
             test.margin = tolerance_reach + 1e-6 * longest + 1e-12 * (1 + size);
+        // The cells the sphere's box meets, or those the widened bounding box meets when
+        // near() tests it: far fewer across a flat triangle's plane.
         int from[3], to[3];
         for (int a = 0; a < 3; ++a) {
-            double low = (entry.center[a] - test.limit - pad - grid.low[a]) / width;
-            double high = (entry.center[a] + test.limit + pad - grid.low[a]) / width;
+            double low = test.center[a] - test.limit, high = test.center[a] + test.limit;
+            if (test.margin >= 0) {
+                low = std::max(low, test.low[a] - test.margin);
+                high = std::min(high, test.high[a] + test.margin);
+            }
+            low = (low - pad - grid.low[a]) / width;
+            high = (high + pad - grid.low[a]) / width;
             from[a] = low <= 0 ? 0 : (low >= cells ? cells : static_cast<int>(low));
             to[a] = high < 0 ? -1 : (high >= cells - 1 ? cells - 1 : static_cast<int>(high));
         }
@@ -199,7 +262,12 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
     if (grid_cell_entries.size() + budget > grid_entries_limit) return;
     pairs.clear();
     for (int n = 0; n < count; ++n) {
-        for_each_cell(entries[n], [&](int cell) {
+        if (n + 4 < count) {
+            const char* ahead = reinterpret_cast<const char*>(&locate_triangles[list[n + 4]]);
+            __builtin_prefetch(ahead);
+            __builtin_prefetch(ahead + sizeof(LocateTriangle) - 1);
+        }
+        for_each_cell(n, [&](int cell) {
             ++per_cell[cell + 1];
             pairs.push_back(static_cast<std::uint32_t>(cell) << 16 | static_cast<std::uint32_t>(n));
         });
@@ -228,33 +296,36 @@ void build_leaf_grids() {
     // no grid could pay for itself, and trying one per leaf would cost leaves x cells.
     const bool worth_a_grid = tolerance_reach < cell_size[octree_depth] / 2;
     for (std::size_t node = 0; node < octree_nodes.size(); ++node)
-        if (octree_nodes[node].level == octree_depth) {
-            LeafGrid& grid = leaf_grids[node];
-            if (worth_a_grid) {
-                build_leaf_grid(octree_nodes[node], grid, tolerance_reach, per_cell, pairs);
-            } else {
-                build_leaf_grid(octree_nodes[node], grid, tolerance_reach, per_cell, pairs,
-                                /*bounds_only=*/true);
-            }
-        }
+        if (octree_nodes[node].level == octree_depth)
+            build_leaf_grid(octree_nodes[node], leaf_grids[node], tolerance_reach, per_cell,
+                            pairs, /*bounds_only=*/!worth_a_grid);
     grid_cell_begin.shrink_to_fit();
     grid_cell_entries.shrink_to_fit();
 }
 
 // Whether triangle t takes the sample nearer than the best so far; if so it becomes the best.
-inline void try_triangle(const double p[3], int t, double tolerance, int& best,
-                         double& best_distance) {
+// rounding: an allowance for the rounding of differences of the sample's coordinates.
+__attribute__((always_inline)) inline void try_triangle(const double p[3], int t, double tolerance,
+                                                        double rounding, int& best,
+                                                        double& best_distance) {
     const LocateTriangle& tri = locate_triangles[t];
-    const double r[3] = {p[0] - tri.p0[0], p[1] - tri.p0[1], p[2] - tri.p0[2]};
-    const double h = r[0] * tri.normal[0] + r[1] * tri.normal[1] + r[2] * tri.normal[2];
+    const double* n = tri.normal;
+    const double* p0 = tri.corner[0];
+    const double r[3] = {p[0] - p0[0], p[1] - p0[1], p[2] - p0[2]};
+    const double h = r[0] * n[0] + r[1] * n[1] + r[2] * n[2];
     const double a = std::fabs(h);
-    if (a > tolerance || a >= best_distance) return;
+    // Written so that the NaN of a triangle taking no sample fails it.
+    if (!(a <= tolerance && a < best_distance)) return;
 
-    const double q[3] = {p[0] - h * tri.normal[0], p[1] - h * tri.normal[1],
-                         p[2] - h * tri.normal[2]};
-    const double qr[3] = {q[0] - tri.p0[0], q[1] - tri.p0[1], q[2] - tri.p0[2]};
+    const double q[3] = {p[0] - h * n[0], p[1] - h * n[1], p[2] - h * n[2]};
+    // The solve reads two axes of the edges and of the foot: only those are worked out.
+    const int i = tri.axis_i, j = tri.axis_j;
+    const double* p1 = tri.corner[1];
+    const double* p2 = tri.corner[2];
+    const double e1i = p1[i] - p0[i], e1j = p1[j] - p0[j];
+    const double e2i = p2[i] - p0[i], e2j = p2[j] - p0[j];
     double u, v;
-    if (inside(qr, tri.edge1, tri.edge2, tri.axis_i, tri.axis_j, u, v)) {
+    if (inside(q[i] - p0[i], q[j] - p0[j], e1i, e1j, e2i, e2j, u, v)) {
         best = t;
         best_distance = a;
         return;
@@ -262,61 +333,82 @@ inline void try_triangle(const double p[3], int t, double tolerance, int& best,
     // Only the edge on the side the solve points to is tried: beyond a corner the sample
     // counts only if its foot on that edge falls within the edge.
     const int k = u < 0 ? 2 : (v < 0 ? 0 : 1);
-    const double* en = tri.edge_normal[k];
     const double* pk = tri.corner[k];
+    double en[3];
+    const double length_squared = edge_normal_unscaled(tri, k, en);
+    // The foot on the edge is at least as far from the sample as the edge's line is from
+    // the sample's foot on the plane: when that alone puts it beyond the tolerance and the
+    // best, with room for every rounding, the normalising and the root are not needed.
+    {
+        const double reach =
+            (tolerance < best_distance ? tolerance : best_distance) * (1 + 1e-9) + rounding;
+        const double s = (q[0] - pk[0]) * en[0] + (q[1] - pk[1]) * en[1] + (q[2] - pk[2]) * en[2];
+        if (s * s > reach * reach * length_squared) return;
+    }
+    if (length_squared != 0) {
+        const double length = std::sqrt(length_squared);
+        en[0] /= length;
+        en[1] /= length;
+        en[2] /= length;
+    }
     const double s = (q[0] - pk[0]) * en[0] + (q[1] - pk[1]) * en[1] + (q[2] - pk[2]) * en[2];
     const double f[3] = {q[0] - s * en[0], q[1] - s * en[1], q[2] - s * en[2]};
     const double d[3] = {p[0] - f[0], p[1] - f[1], p[2] - f[2]};
     const double e = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
     if (e <= tolerance && e < best_distance) {
-        const double fr[3] = {f[0] - tri.p0[0], f[1] - tri.p0[1], f[2] - tri.p0[2]};
-        if (inside(fr, tri.edge1, tri.edge2, tri.axis_i, tri.axis_j, u, v)) {
+        if (inside(f[i] - p0[i], f[j] - p0[j], e1i, e1j, e2i, e2j, u, v)) {
             best = t;
             best_distance = e;
         }
     }
 }
 
-// The leaf's search, over the positions the list names (all of them when there is none).
-// Leaf lists run from high index to low and only a strictly smaller distance replaces the
-// best, so of two equally near triangles the higher index wins; existing maps rely on it.
-// The sphere test runs first over the whole list, asking for the triangles it passes
-// while it goes on, so that their records arrive together rather than one after another.
-template <typename Position>
-int search_leaf(const double p[3], int sample_boundary_id, const LeafEntry* entries,
-                const Position* positions, int count, double& best_distance) {
+// The search over a list of triangles, in list order. Leaf lists run from high index to low
+// and only a strictly smaller distance replaces the best, so of two equally near triangles
+// the higher index wins; existing maps rely on it. The sphere test runs first over the whole
+// list, asking for the records of the triangles it passes while it goes on, so that they
+// arrive together rather than one after another.
+template <bool check_ids, typename Position>
+int search_list(const double p[3], int sample_boundary_id, const int* list,
+                const Sphere* spheres, const Position* positions, int count,
+                double& best_distance) {
     const double tolerance = settings.tolerance;
-    const double tolerance_reach = tolerance * (1 + 1e-6);
     const int rule = settings.enforce_boundID_match;
+    int best = no_triangle;
+    best_distance = 1e9;
+    const double tolerance_reach = tolerance * (1 + 1e-6);
+    const double rounding = 1e-12 * (1 + std::fabs(p[0]) + std::fabs(p[1]) + std::fabs(p[2]));
     constexpr int room = 64;
     int reached[room];
     int found = 0;
-    int best = no_triangle;
-    best_distance = 1e9;
     for (int n = 0; n < count; ++n) {
-        const LeafEntry& entry = entries[positions ? positions[n] : n];
-        // Rule 2: piston samples (boundary 1) land only on piston triangles; others anywhere.
-        if ((rule == 1 && entry.boundary_id != sample_boundary_id) ||
-            (rule == 2 && sample_boundary_id == 1 && entry.boundary_id != 1))
-            continue;
-        const double c[3] = {p[0] - entry.center[0], p[1] - entry.center[1],
-                             p[2] - entry.center[2]};
-        const double limit = entry.reach + tolerance_reach;
+        const int position = positions ? positions[n] : n;
+        if (check_ids) {
+            // Rule 2: piston samples (boundary 1) land only on piston triangles; others anywhere.
+            const int id = locate_boundary_ids[list[position]];
+            if ((rule == 1 && id != sample_boundary_id) ||
+                (rule == 2 && sample_boundary_id == 1 && id != 1))
+                continue;
+        }
+        const Sphere& sphere = spheres[position];
+        const double c[3] = {p[0] - static_cast<double>(sphere.center[0]),
+                             p[1] - static_cast<double>(sphere.center[1]),
+                             p[2] - static_cast<double>(sphere.center[2])};
+        const double limit = static_cast<double>(sphere.reach) + tolerance_reach;
         if (!(c[0] * c[0] + c[1] * c[1] + c[2] * c[2] <= limit * limit)) continue;
         if (found == room) {
             // More than the room holds (a tolerance as large as the triangles): the rest
             // are tried as they come, after those already found.
-            for (int k = 0; k < found; ++k) try_triangle(p, reached[k], tolerance, best, best_distance);
+            for (int k = 0; k < found; ++k) try_triangle(p, reached[k], tolerance, rounding, best, best_distance);
             found = 0;
         }
-        const char* record = reinterpret_cast<const char*>(&locate_triangles[entry.triangle]);
+        const int t = list[position];
+        const char* record = reinterpret_cast<const char*>(&locate_triangles[t]);
         __builtin_prefetch(record);
-        __builtin_prefetch(record + 64);
-        __builtin_prefetch(record + 128);
-        __builtin_prefetch(record + 192);
-        reached[found++] = entry.triangle;
+        __builtin_prefetch(record + sizeof(LocateTriangle) - 1);
+        reached[found++] = t;
     }
-    for (int k = 0; k < found; ++k) try_triangle(p, reached[k], tolerance, best, best_distance);
+    for (int k = 0; k < found; ++k) try_triangle(p, reached[k], tolerance, rounding, best, best_distance);
     return best;
 }
 
@@ -329,59 +421,108 @@ bool point_in_triangle(const double r[3], const Triangle& triangle, double& u_ou
     return inside(r, edges.edge1, edges.edge2, i, j, u_out, v_out);
 }
 
-void prepare_locate_tables() {
+void prepare_locate_triangles() {
     const std::size_t count = triangle_table.size();
-    locate_triangles.assign(count, LocateTriangle{});
-    std::vector<double> reach(count), center(3 * count);
+    locate_triangles.clear();
+    locate_triangles.shrink_to_fit();
+    locate_triangles.resize(count);
+    locate_boundary_ids.resize(count);
     for (std::size_t t = 0; t < count; ++t) {
         const Triangle& source = triangle_table[t];
         LocateTriangle& target = locate_triangles[t];
-        const TriangleEdges edges = triangle_edges(source);
         for (int k = 0; k < 3; ++k) {
             const Vertex& v = vertex_table[source.vert[k]];
             target.corner[k][0] = v.x;
             target.corner[k][1] = v.y;
             target.corner[k][2] = v.z;
         }
-        double largest = 0;
+        // The triangle's edges as the surface works them out: P1 - P0 and P2 - P0.
+        double edge1[3], edge2[3];
         for (int a = 0; a < 3; ++a) {
-            target.p0[a] = target.corner[0][a];
-            target.normal[a] = source.normal[a];
-            target.edge1[a] = edges.edge1[a];
-            target.edge2[a] = edges.edge2[a];
-            for (int k = 0; k < 3; ++k) {
-                target.edge_normal[k][a] = edges.edge_normal[k][a];
-                largest = std::max(largest, std::fabs(target.corner[k][a]));
-            }
+            edge1[a] = target.corner[1][a] - target.corner[0][a];
+            edge2[a] = target.corner[2][a] - target.corner[0][a];
         }
-        solving_axes(target.edge1, target.edge2, target.axis_i, target.axis_j);
+        int i, j;
+        solving_axes(edge1, edge2, i, j);
+        target.axis_i = static_cast<std::uint8_t>(i);
+        target.axis_j = static_cast<std::uint8_t>(j);
+        locate_boundary_ids[t] = source.boundary_id;
         // No plane, no sample: the NaN of such a triangle's solve would refuse every one,
         // but a normal that failed to normalise is not a number to rely on.
         const double* n = source.normal;
-        bool has_area = n[0] * n[0] + n[1] * n[1] + n[2] * n[2] > 0.5;
-        bool has_edges = length_between(target.corner[0], target.corner[1]) != 0 &&
-                         length_between(target.corner[1], target.corner[2]) != 0 &&
-                         length_between(target.corner[2], target.corner[0]) != 0;
-        // Every point of the triangle lies within the largest corner distance of any centre;
-        // the margin covers the solve's edge allowance and the rounding of the differences.
-        double* c = &center[3 * t];
-        double radius = 0;
+        const bool has_area = n[0] * n[0] + n[1] * n[1] + n[2] * n[2] > 0.5;
+        // A root is zero exactly when its square is.
+        auto apart = [&](int from, int to) {
+            const double* a = target.corner[from];
+            const double* b = target.corner[to];
+            const double dx = a[0] - b[0], dy = a[1] - b[1], dz = a[2] - b[2];
+            return dx * dx + dy * dy + dz * dz != 0;
+        };
+        const bool has_edges = apart(0, 1) && apart(1, 2) && apart(2, 0);
         for (int a = 0; a < 3; ++a)
-            c[a] = (target.corner[0][a] + target.corner[1][a] + target.corner[2][a]) / 3;
-        for (int k = 0; k < 3; ++k) radius = std::max(radius, length_between(c, target.corner[k]));
-        reach[t] = (has_area && has_edges) ? radius * (1 + 1e-6) + 1e-12 * (1 + largest)
-                                           : std::nan("");
+            target.normal[a] = has_area && has_edges ? n[a] : std::nan("");
     }
-    leaf_entries.resize(octree_leaf_triangles.size());
-    for (std::size_t e = 0; e < octree_leaf_triangles.size(); ++e) {
-        const int t = octree_leaf_triangles[e];
-        LeafEntry& entry = leaf_entries[e];
-        for (int a = 0; a < 3; ++a) entry.center[a] = center[3 * t + a];
-        entry.reach = reach[t];
-        entry.triangle = t;
-        entry.boundary_id = triangle_table[t].boundary_id;
+}
+
+const double* locate_corners(int triangle) { return &locate_triangles[triangle].corner[0][0]; }
+
+void prepare_locate_grids() {
+    // The single-precision sphere holds the double one: its radius grows by how far the
+    // centre moved in rounding, and rounds up.
+    std::vector<Sphere> spheres(locate_triangles.size());
+    for (std::size_t t = 0; t < spheres.size(); ++t) {
+        const LocateTriangle& tri = locate_triangles[t];
+        double center[3], reach, moved[3];
+        bounding_sphere(tri, center, reach);
+        Sphere& sphere = spheres[t];
+        for (int a = 0; a < 3; ++a) {
+            sphere.center[a] = static_cast<float>(center[a]);
+            moved[a] = static_cast<double>(sphere.center[a]);
+        }
+        const double widened = (reach + length_between(center, moved)) * (1 + 1e-6);
+        sphere.reach = std::nextafter(static_cast<float>(widened), HUGE_VALF);
+        if (!std::isfinite(moved[0] + moved[1] + moved[2])) sphere.reach = HUGE_VALF;
+        if (std::isnan(tri.normal[0])) sphere.reach = std::nanf("");
     }
+    leaf_spheres.resize(octree_leaf_triangles.size());
+    leaf_spheres.shrink_to_fit();
+    // The lists jump about the triangle table: ask for what comes a little ahead.
+    const std::size_t entries = octree_leaf_triangles.size();
+    for (std::size_t e = 0; e < entries; ++e) {
+        if (e + 16 < entries) __builtin_prefetch(&spheres[octree_leaf_triangles[e + 16]]);
+        leaf_spheres[e] = spheres[octree_leaf_triangles[e]];
+    }
+    spheres = std::vector<Sphere>();
     build_leaf_grids();
+}
+
+std::size_t locate_table_bytes() {
+    return locate_triangles.capacity() * sizeof(LocateTriangle) + 
+           leaf_spheres.capacity() * sizeof(Sphere) +
+           locate_boundary_ids.capacity() * sizeof(int) +
+           leaf_grids.capacity() * sizeof(LeafGrid) +
+           grid_cell_begin.capacity() * sizeof(std::uint32_t) +
+           grid_cell_entries.capacity() * sizeof(std::uint16_t);
+}
+
+std::uint64_t locate_order_key(const double p[3]) {
+    constexpr double steps = 1 << 21;
+    std::uint64_t key = 0;
+    for (int a = 0; a < 3; ++a) {
+        const double x = (p[a] - octree_origin[a]) / cell_size[0] * steps;
+        if (!(x == x)) return ~std::uint64_t{0};
+        const std::uint64_t step =
+            x <= 0 ? 0 : (x >= steps - 1 ? (1u << 21) - 1 : static_cast<std::uint64_t>(x));
+        // Spread the 21 bits three apart; axis a takes bit positions a, a + 3, ...
+        std::uint64_t spread = step;
+        spread = (spread | spread << 32) & 0x1f00000000ffffULL;
+        spread = (spread | spread << 16) & 0x1f0000ff0000ffULL;
+        spread = (spread | spread << 8) & 0x100f00f00f00f00fULL;
+        spread = (spread | spread << 4) & 0x10c30c30c30c30c3ULL;
+        spread = (spread | spread << 2) & 0x1249249249249249ULL;
+        key |= spread << a;
+    }
+    return key;
 }
 
 int locate_point(const double p[3], int sample_boundary_id, double& distance_out) {
@@ -399,32 +540,7 @@ int locate_point(const double p[3], int sample_boundary_id, double& distance_out
 
     const OctreeNode& leaf = nodes[node];
     const LeafGrid& grid = leaf_grids[node];
-    const LeafEntry* entries = leaf_entries.data() + leaf.list_begin;
-    double best_distance;
-    int best;
-    // A sample outside the leaf's cube (the descent compares with single-precision centres)
-    // sweeps the whole leaf; so does one with a coordinate that is not a number.
-    const double cells = grid.cells;
-    const double x = (p[0] - grid.low[0]) * grid.cell_scale;
-    const double y = (p[1] - grid.low[1]) * grid.cell_scale;
-    const double z = (p[2] - grid.low[2]) * grid.cell_scale;
-    if (x >= 0 && x < cells && y >= 0 && y < cells && z >= 0 && z < cells) {
-        const int cell = grid.cells_begin +
-                         (static_cast<int>(z) * grid.cells + static_cast<int>(y)) * grid.cells +
-                         static_cast<int>(x);
-        const std::uint32_t begin = grid_cell_begin[cell];
-        best = search_leaf(p, sample_boundary_id, entries, grid_cell_entries.data() + begin,
-                           static_cast<int>(grid_cell_begin[cell + 1] - begin), best_distance);
-    } else {
-        best = search_leaf<int>(p, sample_boundary_id, entries, nullptr, leaf.list_count,
-                                best_distance);
-    }
-    if (best != no_triangle) {
-        distance_out = best_distance;
-        return best;
-    }
-    distance_out = -1.0;
-    // Whether a triangle of the leaf was refused for its boundary ID.
+    // Whether the boundary-ID rule refuses some of the leaf's triangles, all, or none.
     const int rule = settings.enforce_boundID_match;
     const bool uniform = grid.lowest_boundary_id == grid.highest_boundary_id;
     bool excluded = false;
@@ -432,5 +548,42 @@ int locate_point(const double p[3], int sample_boundary_id, double& distance_out
         excluded = !(uniform && grid.lowest_boundary_id == sample_boundary_id);
     else if (rule == 2)
         excluded = sample_boundary_id == 1 && !(uniform && grid.lowest_boundary_id == 1);
+    const bool check_ids = excluded && !uniform;
+
+    int best = no_triangle;
+    double best_distance = 1e9;
+    if (!excluded || check_ids) {
+        // A sample outside the leaf's cube (the descent compares with single-precision
+        // centres) sweeps the whole leaf; so does one with a coordinate that is not a number.
+        const int* list = octree_leaf_triangles.data() + leaf.list_begin;
+        const Sphere* spheres = leaf_spheres.data() + leaf.list_begin;
+        const double cells = grid.cells;
+        const double x = (p[0] - grid.low[0]) * grid.cell_scale;
+        const double y = (p[1] - grid.low[1]) * grid.cell_scale;
+        const double z = (p[2] - grid.low[2]) * grid.cell_scale;
+        if (x >= 0 && x < cells && y >= 0 && y < cells && z >= 0 && z < cells) {
+            const int cell = grid.cells_begin +
+                             (static_cast<int>(z) * grid.cells + static_cast<int>(y)) * grid.cells +
+                             static_cast<int>(x);
+            const std::uint32_t begin = grid_cell_begin[cell];
+            const std::uint16_t* positions = grid_cell_entries.data() + begin;
+            const int count = static_cast<int>(grid_cell_begin[cell + 1] - begin);
+            best = check_ids ? search_list<true>(p, sample_boundary_id, list, spheres, positions,
+                                                 count, best_distance)
+                             : search_list<false>(p, sample_boundary_id, list, spheres, positions,
+                                                  count, best_distance);
+        } else {
+            const int count = leaf.list_count;
+            best = check_ids ? search_list<true, int>(p, sample_boundary_id, list, spheres,
+                                                      nullptr, count, best_distance)
+                             : search_list<false, int>(p, sample_boundary_id, list, spheres,
+                                                       nullptr, count, best_distance);
+        }
+    }
+    if (best != no_triangle) {
+        distance_out = best_distance;
+        return best;
+    }
+    distance_out = -1.0;
     return excluded ? refused_for_boundary_id : no_triangle;
 }

@@ -1,6 +1,9 @@
 // surface/locate.h: which triangle a sample lies on.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 constexpr int no_triangle = -1;              // nothing within tolerance
 constexpr int refused_for_boundary_id = -2;  // a candidate was refused for its boundary ID
 
@@ -8,9 +11,20 @@ constexpr int refused_for_boundary_id = -2;  // a candidate was refused for its 
 // receives the accepted distance, or -1.0 (untouched when the descent met a missing octant).
 int locate_point(const double p[3], int sample_boundary_id, double& distance_out);
 
+// A key that orders points along the octree's own Morton curve (21 bits per axis over the
+// root cube; points off the cube are clamped to it, NaN coordinates sort last): visiting
+// samples in key order keeps the leaves and records they read in cache.
+std::uint64_t locate_order_key(const double p[3]);
+
 // r relative to the triangle's first corner; u, v with r ~ u*edge1 + v*edge2.
 struct Triangle;
 bool point_in_triangle(const double r[3], const Triangle& triangle, double& u_out, double& v_out);
 
-// Copies what locate_point reads out of the triangle table; build_subdivision calls it.
-void prepare_locate_tables();
+// Set-up, called by build_subdivision: the per-triangle records first (the octree reads
+// its corners from them), the leaves' cell grids once the leaves are listed.
+void prepare_locate_triangles();
+void prepare_locate_grids();
+// The nine corner coordinates of a triangle, P0 P1 P2, once prepare_locate_triangles ran.
+const double* locate_corners(int triangle);
+// Bytes held by the tables above (the octree's own not included).
+std::size_t locate_table_bytes();

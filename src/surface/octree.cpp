@@ -137,18 +137,16 @@ void build_subdivision() {
     for (int k = 0; k <= octree_depth; ++k) cell_size[k] = edge / std::pow(2.0, k);
     for (int a = 0; a < 3; ++a) octree_origin[a] = (low[a] + high[a]) / 2 - edge / 2;
 
-    // Corner positions in triangle order: the passes read them once per node holding the
-    // triangle, so they sit together rather than behind the vertex indices.
+    // The corners are read from the search's own records, in triangle order: the passes
+    // read them once per node holding the triangle, so they sit together rather than behind
+    // the vertex indices.
+    prepare_locate_triangles();
     const int triangle_count = static_cast<int>(triangle_table.size());
-    std::vector<double> corners(static_cast<std::size_t>(triangle_count) * 9);
-    for (int t = 0; t < triangle_count; ++t)
-        for (int k = 0; k < 3; ++k) {
-            const Vertex& v = vertex_table[triangle_table[t].vert[k]];
-            double* c = &corners[static_cast<std::size_t>(t) * 9 + k * 3];
-            c[0] = v.x;
-            c[1] = v.y;
-            c[2] = v.z;
-        }
+    // The records are evenly spaced: no call per look-up.
+    const double* first_corners = triangle_count ? locate_corners(0) : nullptr;
+    const std::ptrdiff_t record_stride =
+        triangle_count > 1 ? locate_corners(1) - first_corners : 0;
+    auto corners_of = [&](int t) { return first_corners + t * record_stride; };
 
     octree_nodes.clear();
     OctreeNode& root = octree_nodes.emplace_back();
@@ -177,7 +175,12 @@ void build_subdivision() {
         if (inserted) {
             for (int a = 0; a < 3; ++a) f.low[a] = HUGE_VAL, f.high[a] = -HUGE_VAL;
             for (int n = 0; n < node.list_count; ++n) {
-                const double* c = &corners[static_cast<std::size_t>(lists[node.list_begin + n]) * 9];
+                if (n + 8 < node.list_count) {
+                    const double* ahead = corners_of(lists[node.list_begin + n + 8]);
+                    __builtin_prefetch(ahead);
+                    __builtin_prefetch(ahead + 8);
+                }
+                const double* c = corners_of(lists[node.list_begin + n]);
                 for (int k = 0; k < 3; ++k)
                     for (int a = 0; a < 3; ++a) {
                         f.low[a] = std::min(f.low[a], c[3 * k + a]);
@@ -199,6 +202,7 @@ void build_subdivision() {
         std::int64_t node_count = 0, assignment_count = 0;
         next_queue.clear();
         next_lists.clear();
+        next_lists.reserve(lists.size() + lists.size() / 4);
         facts.clear();
         // The queue holds the nodes most recently created first.
         for (auto it = queue.rbegin(); it != queue.rend(); ++it) {
@@ -216,12 +220,36 @@ void build_subdivision() {
                 if (!whole[i]) ++tested;
             }
             const OctreeNode& node = octree_nodes[parent];
+            // The bounding-box axes of triangle_box_overlap, worked out once per side of
+            // each axis with the same differences: most octants fail one of them, and only
+            // those passing all three need the whole test.
+            double side_center[3][2];
+            for (int a = 0; a < 3; ++a) {
+                side_center[a][0] = octant_center[0][a];
+                side_center[a][1] = octant_center[7][a];
+            }
             for (int n = 0; tested > 0 && n < node.list_count; ++n) {
                 int t = lists[node.list_begin + n];
+                if (n + 8 < node.list_count) {
+                    const char* ahead =
+                        reinterpret_cast<const char*>(corners_of(lists[node.list_begin + n + 8]));
+                    __builtin_prefetch(ahead);
+                    __builtin_prefetch(ahead + 71);
+                }
                 double tri[3][3];
-                std::memcpy(tri, &corners[static_cast<std::size_t>(t) * 9], sizeof tri);
+                std::memcpy(tri, corners_of(t), sizeof tri);
+                bool side[3][2];
+                for (int a = 0; a < 3; ++a)
+                    for (int b = 0; b < 2; ++b) {
+                        const double c = side_center[a][b];
+                        const double v0 = tri[0][a] - c, v1 = tri[1][a] - c, v2 = tri[2][a] - c;
+                        const double low = std::min({v0, v1, v2});
+                        const double high = std::max({v0, v1, v2});
+                        side[a][b] = !(low > half || high < -half);
+                    }
                 for (int i = 0; i < 8; ++i)
-                    if (!whole[i] && triangle_box_overlap(octant_center[i], box_half, tri))
+                    if (!whole[i] && side[0][i & 1] && side[1][i >> 1 & 1] && side[2][i >> 2 & 1] &&
+                        triangle_box_overlap(octant_center[i], box_half, tri))
                         bucket[i].push_back(t);
             }
             for (int i = 0; i < 8; ++i) {
@@ -273,5 +301,5 @@ void build_subdivision() {
     octree_leaf_triangles.swap(lists);
     lists = std::vector<int>();
     octree_leaf_triangles.shrink_to_fit();
-    prepare_locate_tables();
+    prepare_locate_grids();
 }

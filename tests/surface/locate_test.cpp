@@ -2,10 +2,16 @@
 
 #include "surface_test_support.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <gtest/gtest.h>
 #include <random>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -360,4 +366,155 @@ TEST(LocatePoint, LargeToleranceGivesThePlainScansAnswers) {
     read_surface_text(wavy_sheet(40, 1.0, 1.0));
     build_subdivision();
     expect_plain_scan_answers(3000, 7);
+}
+
+namespace {
+
+// Samples where the solve's signs are closest to a tie: on each edge of a random triangle,
+// nudged across it in the plane by amounts from below the rounding of the coordinates to
+// well above it, at heights inside and just beyond the tolerance; also samples off the
+// root cube and one that is not a number. Every answer and distance must be the plain
+// scan's under each boundary-ID rule.
+void expect_plain_scan_answers_at_edges(int triangles, unsigned seed) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> unit(0, 1);
+    const double tolerance = settings.tolerance;
+    const double nudges[] = {0, 1e-17, -1e-17, 1e-15, -1e-15, 1e-12, -1e-12, 1e-8, -1e-8};
+    int hits = 0, compared = 0;
+    auto compare = [&](const double p[3], int sample_boundary_id) {
+        for (int rule = 0; rule <= 2; ++rule) {
+            settings.enforce_boundID_match = rule;
+            double got_distance = -7, want_distance = -7;
+            const int got = locate_point(p, sample_boundary_id, got_distance);
+            const int want = plain_leaf_scan(p, sample_boundary_id, want_distance);
+            ASSERT_EQ(got, want) << p[0] << " " << p[1] << " " << p[2] << " rule " << rule;
+            if (want != no_triangle || leaf_of(p) != no_node) {
+                ASSERT_EQ(got_distance, want_distance) << p[0] << " " << p[1] << " " << p[2];
+            }
+            hits += got >= 0;
+            ++compared;
+        }
+    };
+    for (int s = 0; s < triangles; ++s) {
+        const Triangle& near = triangle_table[random() % triangle_table.size()];
+        double corner[3][3];
+        for (int k = 0; k < 3; ++k) {
+            const Vertex& v = vertex_table[near.vert[k]];
+            corner[k][0] = v.x, corner[k][1] = v.y, corner[k][2] = v.z;
+        }
+        const int k = static_cast<int>(random() % 3);
+        const double* from = corner[k];
+        const double* to = corner[(k + 1) % 3];
+        const double along = s % 4 == 0 ? 0.0 : unit(random);
+        const TriangleEdges near_edges = triangle_edges(near);
+        const double* en = near_edges.edge_normal[k];
+        const double length = std::sqrt((to[0] - from[0]) * (to[0] - from[0]) +
+                                        (to[1] - from[1]) * (to[1] - from[1]) +
+                                        (to[2] - from[2]) * (to[2] - from[2]));
+        const double height = tolerance * (s % 3 == 0 ? 1.3 : 1.8) * (unit(random) - 0.5);
+        for (double nudge : nudges) {
+            double p[3];
+            for (int a = 0; a < 3; ++a)
+                p[a] = from[a] + along * (to[a] - from[a]) + nudge * length * en[a] +
+                       height * near.normal[a];
+            compare(p, 1 + static_cast<int>(random() % 3));
+        }
+    }
+    // Off the root cube on every side, and not a number.
+    double low[3] = {1e300, 1e300, 1e300}, high[3] = {-1e300, -1e300, -1e300};
+    for (const Vertex& v : vertex_table) {
+        const double q[3] = {v.x, v.y, v.z};
+        for (int a = 0; a < 3; ++a) low[a] = std::min(low[a], q[a]), high[a] = std::max(high[a], q[a]);
+    }
+    for (int a = 0; a < 3; ++a)
+        for (double beyond : {low[a] - 0.1 * (high[a] - low[a]), high[a] + 0.1 * (high[a] - low[a])}) {
+            double p[3] = {(low[0] + high[0]) / 2, (low[1] + high[1]) / 2, (low[2] + high[2]) / 2};
+            p[a] = beyond;
+            compare(p, 1);
+        }
+    const double not_a_number[3] = {std::nan(""), 0.05, 0.0};
+    compare(not_a_number, 1);
+    settings.enforce_boundID_match = 0;
+    EXPECT_GT(hits, compared / 4);
+}
+
+}  // namespace
+
+TEST(LocatePoint, EdgesAndNearTiesGiveThePlainScansAnswers) {
+    use_identity_frame();
+    settings.tolerance = 0.0005;
+    read_surface_text(wavy_sheet(60, 0.1, 1.0));
+    build_subdivision();
+    expect_plain_scan_answers_at_edges(1500, 99);
+    // Tolerance above the triangles' size: the leaves are swept whole.
+    use_identity_frame();
+    settings.tolerance = 0.01;
+    read_surface_text(wavy_sheet(30, 0.1, 0.2));
+    build_subdivision();
+    expect_plain_scan_answers_at_edges(600, 5);
+}
+
+// Leaves of one boundary ID that the rule refuses answer without a search; the answers
+// still name the refusal, and mixed leaves still find their matching triangles.
+TEST(LocatePoint, RefusedUniformLeavesAndMixedLeavesAgreeWithThePlainScan) {
+    use_identity_frame();
+    settings.tolerance = 0.0005;
+    read_surface_text(wavy_sheet(40, 0.1, 0.12));
+    build_subdivision();
+    int uniform = 0, mixed = 0;
+    for (const OctreeNode& node : octree_nodes) {
+        if (node.level != octree_depth) continue;
+        std::vector<int> list = leaf_list(static_cast<int>(&node - octree_nodes.data()));
+        bool one_id = std::all_of(list.begin(), list.end(), [&](int t) {
+            return triangle_table[t].boundary_id == triangle_table[list[0]].boundary_id;
+        });
+        (one_id ? uniform : mixed) += 1;
+    }
+    EXPECT_GT(uniform, 5);
+    EXPECT_GT(mixed, 5);
+    expect_plain_scan_answers(3000, 31);
+}
+
+// Samples sorted by the order key come leaf by leaf: each leaf's run is unbroken but for
+// the few samples within single-precision rounding of a cube face.
+TEST(LocateOrderKey, SortedSamplesVisitEachLeafInOneRun) {
+    use_identity_frame();
+    settings.tolerance = 0.0005;
+    read_surface_text(wavy_sheet(40, 0.1, 0.12));
+    build_subdivision();
+    std::mt19937 random(4);
+    std::uniform_real_distribution<double> unit(0, 1);
+    std::vector<std::pair<std::uint64_t, int>> keyed;
+    std::vector<std::array<double, 3>> samples;
+    for (int s = 0; s < 20000; ++s) {
+        const std::array<double, 3> p = {0.1 * unit(random), 0.1 * unit(random),
+                                         0.02 * (unit(random) - 0.5)};
+        samples.push_back(p);
+        keyed.emplace_back(locate_order_key(p.data()), s);
+    }
+    std::sort(keyed.begin(), keyed.end());
+    std::set<int> leaves;
+    int runs = 0, previous = -2;
+    for (const auto& [key, s] : keyed) {
+        const int leaf = leaf_of(samples[s].data());
+        if (leaf == no_node) continue;  // no leaf: nothing to keep in cache
+        runs += leaf != previous;
+        previous = leaf;
+        leaves.insert(leaf);
+    }
+    EXPECT_GT(leaves.size(), 100u);
+    EXPECT_LE(runs, static_cast<int>(leaves.size()) + 20);
+
+    // The root cube's low corner is the first key; off the cube clamps; NaN sorts last.
+    const double low[3] = {octree_origin[0], octree_origin[1], octree_origin[2]};
+    const double below[3] = {octree_origin[0] - 5, octree_origin[1] - 5, octree_origin[2] - 5};
+    const double far[3] = {1e300, 1e300, 1e300};
+    const double high[3] = {octree_origin[0] + cell_size[0], octree_origin[1] + cell_size[0],
+                            octree_origin[2] + cell_size[0]};
+    const double not_a_number[3] = {0.05, std::nan(""), 0.0};
+    EXPECT_EQ(locate_order_key(low), 0u);
+    EXPECT_EQ(locate_order_key(below), 0u);
+    EXPECT_EQ(locate_order_key(far), locate_order_key(high));
+    EXPECT_EQ(locate_order_key(high), (std::uint64_t{1} << 63) - 1);
+    EXPECT_EQ(locate_order_key(not_a_number), ~std::uint64_t{0});
 }
