@@ -10,6 +10,7 @@
 #include "surface/locate.h"
 
 #include "config/options.h"
+#include "platform/system.h"
 #include "surface/octree.h"
 #include "surface/surface.h"
 
@@ -425,6 +426,10 @@ void prepare_locate_triangles() {
     const std::size_t count = triangle_table.size();
     locate_triangles.clear();
     locate_triangles.shrink_to_fit();
+    // Large pages where the system grants them: touching a 100 MB table 4 KiB at a time is
+    // a good part of setting it up.
+    locate_triangles.reserve(count);
+    advise_large_pages(locate_triangles.data(), count * sizeof(LocateTriangle));
     locate_triangles.resize(count);
     locate_boundary_ids.resize(count);
     for (std::size_t t = 0; t < count; ++t) {
@@ -469,7 +474,10 @@ const double* locate_corners(int triangle) { return &locate_triangles[triangle].
 void prepare_locate_grids() {
     // The single-precision sphere holds the double one: its radius grows by how far the
     // centre moved in rounding, and rounds up.
-    std::vector<Sphere> spheres(locate_triangles.size());
+    std::vector<Sphere> spheres;
+    spheres.reserve(locate_triangles.size());
+    advise_large_pages(spheres.data(), locate_triangles.size() * sizeof(Sphere));
+    spheres.resize(locate_triangles.size());
     for (std::size_t t = 0; t < spheres.size(); ++t) {
         const LocateTriangle& tri = locate_triangles[t];
         double center[3], reach, moved[3];
