@@ -19,6 +19,7 @@
 std::vector<TriangleStep> triangle_step;
 std::vector<double> triangle_step_extra;
 StepCounts step_counts;
+bool growth_plans_allowed = true;
 
 namespace {
 
@@ -364,9 +365,6 @@ struct GrowthPlan {
     long long blocked = 0;
 };
 GrowthPlan plan;
-// The origins of the last step that grew by searches: a plan is made when the next repeats them.
-std::vector<int> last_origins;
-std::vector<double> last_reaches;
 
 // Origin values in growth order, as contribute adds them.
 struct OriginValues {
@@ -394,85 +392,127 @@ bool same_origins(const std::vector<int>& origins, const std::vector<double>& re
     return true;
 }
 
-void remember_origins(std::vector<int>& origins, std::vector<double>& reaches) {
-    origins = hit_chain;
-    reaches.resize(hit_chain.size());
-    for (std::size_t k = 0; k < hit_chain.size(); ++k) reaches[k] = triangle_table[hit_chain[k]].reach;
+// Whether every origin's search is in the store, so that a plan can be made from it on
+// all workers.
+bool all_origins_stored() {
+    for (int origin : hit_chain)
+        if (!stored_for(origin, triangle_table[origin].reach)) return false;
+    return true;
 }
 
-// Calls visit(n) for every triangle the origin reaches, and returns its refusals: from the
-// store, or found again.
-template <typename Visit>
-int each_reached(int origin, Visit&& visit) {
-    const double reach = triangle_table[origin].reach;
-    if (const StoredSearch* entry = stored_for(origin, reach)) {
-        const std::uint8_t* p = search_store.data() + entry->begin;
-        const int blocked = static_cast<int>(get_varint(p));
-        const int runs = static_cast<int>(get_varint(p));
+// One share of a plan: the targets of a range of triangle indices, with their runs.
+struct PlanSlice {
+    std::vector<int> targets;
+    std::vector<std::uint32_t> runs_end;  // per target, the end of its runs in this slice
+    std::vector<std::uint32_t> run_first;
+    std::vector<std::uint8_t> run_length;
+};
+
+// The plan's targets in [low, high) from the store: two passes over every origin's runs
+// that meet the range, one to count each target's runs and one to fill them.
+void make_plan_slice(int low, int high, PlanSlice& slice) {
+    const int origin_count = static_cast<int>(hit_chain.size());
+    const int size = high - low;
+    // -2: not reached yet (-1 would pass for a run ending just before the first origin).
+    std::vector<int> last_position(size, -2);
+    std::vector<std::uint32_t> runs(size, 0);
+    std::vector<std::uint8_t> length(size, 0);
+    auto each_in_range = [&](int p, auto&& visit) {
+        const int origin = hit_chain[origin_count - 1 - p];
+        const StoredSearch& entry = stored_search[origin];
+        const std::uint8_t* bytes = search_store.data() + entry.begin;
+        get_varint(bytes);  // refusals: counted once, by the caller
+        const int run_count = static_cast<int>(get_varint(bytes));
         std::int64_t previous = origin;
-        for (int r = 0; r < runs; ++r) {
-            const int first = static_cast<int>(previous + unzigzag(get_varint(p)));
-            const int length = static_cast<int>(get_varint(p)) + 1;
-            for (int n = first; n < first + length; ++n) visit(n);
-            previous = first + length;
+        for (int r = 0; r < run_count; ++r) {
+            const int first = static_cast<int>(previous + unzigzag(get_varint(bytes)));
+            const int end = first + static_cast<int>(get_varint(bytes)) + 1;
+            previous = end;
+            if (first >= high) break;  // runs come in index order
+            for (int n = std::max(first, low); n < std::min(end, high); ++n)
+                if (triangle_step[n].hit_state != hit_directly) visit(n - low);
         }
-        return blocked;
-    }
-    std::vector<int>& found = search_scratch[0].found;
-    found.clear();
-    const int blocked = search_from(origin, reach, search_scratch[0], found);
-    for (int n : found) visit(n);
-    return blocked;
+    };
+    for (int p = 0; p < origin_count; ++p)
+        each_in_range(p, [&](int k) {
+            if (last_position[k] == p - 1 && length[k] < 255) {
+                ++length[k];
+            } else {
+                ++runs[k];
+                length[k] = 1;
+            }
+            last_position[k] = p;
+        });
+    slice.targets.clear();
+    slice.runs_end.clear();
+    std::uint32_t total = 0;
+    for (int k = 0; k < size; ++k)
+        if (runs[k] > 0) {
+            slice.targets.push_back(low + k);
+            const std::uint32_t begin = total;
+            total += runs[k];
+            slice.runs_end.push_back(total);
+            runs[k] = begin;  // where the target's next run goes
+        }
+    slice.run_first.assign(total, 0);
+    slice.run_length.assign(total, 0);
+    std::fill(last_position.begin(), last_position.end(), -2);
+    for (int p = 0; p < origin_count; ++p)
+        each_in_range(p, [&](int k) {
+            if (last_position[k] == p - 1 && slice.run_length[runs[k] - 1] < 255) {
+                ++slice.run_length[runs[k] - 1];
+            } else {
+                slice.run_first[runs[k]] = static_cast<std::uint32_t>(p);
+                slice.run_length[runs[k]] = 1;
+                ++runs[k];
+            }
+            last_position[k] = p;
+        });
 }
 
+// Every origin's search must be in the store.
 void make_plan() {
     const int origin_count = static_cast<int>(hit_chain.size());
     const int triangle_count = static_cast<int>(triangle_table.size());
-    auto origin_at = [&](int p) { return hit_chain[origin_count - 1 - p]; };
-    // Two passes over every origin's triangles: count each target's runs, then fill them.
-    // -2: not reached yet (-1 would pass for a run ending just before the first origin).
-    std::vector<int> last_position(triangle_count, -2);
-    std::vector<std::uint32_t> runs(triangle_count + 1, 0);
-    std::vector<std::uint8_t> length(triangle_count, 0);
-    plan.blocked = 0;
-    for (int p = 0; p < origin_count; ++p) {
-        plan.blocked += each_reached(origin_at(p), [&](int n) {
-            if (triangle_step[n].hit_state == hit_directly) return;
-            if (last_position[n] == p - 1 && length[n] < 255) {
-                ++length[n];
-            } else {
-                ++runs[n + 1];
-                length[n] = 1;
+    {
+        // Each worker takes a range of triangles: the targets are independent, and the
+        // slices joined in range order are the plan a single pass makes.
+        const int slice_count = std::max(1, std::min(thread_count(), triangle_count));
+        std::vector<PlanSlice> slices(slice_count);
+        parallel_for(slice_count, 1, [&](int begin, int end, int) {
+            for (int k = begin; k < end; ++k) {
+                const long long low = static_cast<long long>(triangle_count) * k / slice_count;
+                const long long high = static_cast<long long>(triangle_count) * (k + 1) / slice_count;
+                make_plan_slice(static_cast<int>(low), static_cast<int>(high), slices[k]);
             }
-            last_position[n] = p;
         });
-    }
-    plan.targets.clear();
-    plan.target_runs.assign(1, 0);
-    for (int n = 0; n < triangle_count; ++n)
-        if (runs[n + 1] > 0) {
-            plan.targets.push_back(n);
-            plan.target_runs.push_back(plan.target_runs.back() + runs[n + 1]);
+        plan.blocked = 0;
+        for (int origin : hit_chain) {
+            const std::uint8_t* bytes = search_store.data() + stored_search[origin].begin;
+            plan.blocked += static_cast<long long>(get_varint(bytes));
         }
-    // Where each target's next run goes.
-    std::vector<std::uint32_t>& next = runs;
-    for (std::size_t k = 0; k < plan.targets.size(); ++k) next[plan.targets[k]] = plan.target_runs[k];
-    const std::size_t run_count = plan.target_runs.back();
-    fresh_table(plan.run_first, run_count, std::uint32_t{0});
-    fresh_table(plan.run_length, run_count, std::uint8_t{0});
-    std::fill(last_position.begin(), last_position.end(), -2);
-    for (int p = 0; p < origin_count; ++p) {
-        each_reached(origin_at(p), [&](int n) {
-            if (triangle_step[n].hit_state == hit_directly) return;
-            if (last_position[n] == p - 1 && plan.run_length[next[n] - 1] < 255) {
-                ++plan.run_length[next[n] - 1];
-            } else {
-                plan.run_first[next[n]] = static_cast<std::uint32_t>(p);
-                plan.run_length[next[n]] = 1;
-                ++next[n];
-            }
-            last_position[n] = p;
-        });
+        std::size_t target_total = 0, run_total = 0;
+        for (const PlanSlice& slice : slices) {
+            target_total += slice.targets.size();
+            run_total += slice.run_first.size();
+        }
+        plan.targets.clear();
+        plan.targets.reserve(target_total);
+        plan.target_runs.assign(1, 0);
+        plan.target_runs.reserve(target_total + 1);
+        fresh_table(plan.run_first, run_total, std::uint32_t{0});
+        fresh_table(plan.run_length, run_total, std::uint8_t{0});
+        std::size_t run_base = 0;
+        for (const PlanSlice& slice : slices) {
+            plan.targets.insert(plan.targets.end(), slice.targets.begin(), slice.targets.end());
+            for (std::uint32_t end : slice.runs_end)
+                plan.target_runs.push_back(static_cast<std::uint32_t>(run_base + end));
+            std::copy(slice.run_first.begin(), slice.run_first.end(),
+                      plan.run_first.begin() + static_cast<std::ptrdiff_t>(run_base));
+            std::copy(slice.run_length.begin(), slice.run_length.end(),
+                      plan.run_length.begin() + static_cast<std::ptrdiff_t>(run_base));
+            run_base += slice.run_first.size();
+        }
     }
     plan.origins = hit_chain;
     plan.reaches.resize(origin_count);
@@ -551,20 +591,32 @@ void grow_by_plan() {
 // Every origin's data to the triangles it reaches: the most recently first-hit triangle
 // first. Searches not kept from earlier steps run in batches on all workers; each batch is
 // then applied in origin order.
-void grow_by_searches() {
+// Storing costs a sort and a copy of every search: worth it while searches come back, not
+// on walls that move every block. After a step that replayed few, a step now and then
+// stores, to see whether they have started to come back: the 8th, then the 16th ... up to
+// every 64th.
+bool storing_this_step() {
+    ++steps_since_stored;
+    const bool storing = stored_were_replayed || steps_since_stored >= store_interval;
+    if (storing) steps_since_stored = 0;
+    return storing;
+}
+
+void note_replayed(bool storing, int replayed) {
+    stored_were_replayed = 4 * replayed >= static_cast<int>(hit_chain.size());
+    if (storing) store_interval = stored_were_replayed ? 1 : std::clamp(2 * store_interval, 8, 64);
+}
+
+// With `apply`, each origin's data goes to the triangles it reaches as its search (run now,
+// or stored) says; without, the searches are only run and stored, for a plan. Returns how
+// many origins were found in the store.
+int grow_by_searches(bool apply, bool storing) {
     const int origin_count = static_cast<int>(hit_chain.size());
     const int workers = thread_count();
     // Origins in growth order: position p is hit_chain[origin_count - 1 - p].
     auto origin_at = [&](int p) { return hit_chain[origin_count - 1 - p]; };
     constexpr int batch_origins = 4096;
     const bool keep_search_order = settings.hit_location_output_files == 1;
-    // Storing costs a sort and a copy of every search: worth it while searches come back,
-    // not on walls that move every block. After a step that replayed few, a step now and
-    // then stores, to see whether they have started to come back: the 8th, then the 16th
-    // ... up to every 64th.
-    ++steps_since_stored;
-    const bool storing = stored_were_replayed || steps_since_stored >= store_interval;
-    if (storing) steps_since_stored = 0;
     int replayed = 0;
     std::vector<BatchSearch> batch;
     std::vector<int> batch_positions;
@@ -607,13 +659,15 @@ void grow_by_searches() {
             if (next_search < batch.size() && batch_positions[next_search] == p) {
                 const BatchSearch& search = batch[next_search++];
                 const int* found = search_scratch[search.worker].found.data() + search.begin;
-                step_counts.boundary_blocked_count += search.blocked;
-                for (int k = 0; k < search.count; ++k) contribute(origin, found[k]);
+                if (apply) {
+                    step_counts.boundary_blocked_count += search.blocked;
+                    for (int k = 0; k < search.count; ++k) contribute(origin, found[k]);
+                }
                 if (storing) store_search(origin, reach, found, search.count, search.blocked);
             } else if (const StoredSearch* entry = stored_for(origin, reach)) {
-                replay_search(origin, *entry);
+                if (apply) replay_search(origin, *entry);
                 ++replayed;
-            } else {
+            } else if (apply) {
                 // The store was emptied by a search of this batch: this one is found again.
                 std::vector<int>& found = search_scratch[0].found;
                 const int begin = static_cast<int>(found.size());
@@ -627,8 +681,7 @@ void grow_by_searches() {
         }
         applied = last;
     }
-    stored_were_replayed = 4 * replayed >= origin_count;
-    if (storing) store_interval = stored_were_replayed ? 1 : std::clamp(2 * store_interval, 8, 64);
+    return replayed;
 }
 
 void grow_all() {
@@ -636,18 +689,26 @@ void grow_all() {
     // The grown points file lists triangles in the order growth first reached them, which
     // only the searches know.
     const bool plan_allowed = settings.hit_location_output_files != 1;
-    if (plan_allowed && plan.ready && same_origins(plan.origins, plan.reaches)) {
+    if (plan_allowed && growth_plans_allowed && plan.ready &&
+        same_origins(plan.origins, plan.reaches)) {
         grow_by_plan();
         return;
     }
     plan.ready = false;
-    if (plan_allowed && !hit_chain.empty() && same_origins(last_origins, last_reaches)) {
-        make_plan();
-        grow_by_plan();
-        return;
+    const bool storing = storing_this_step();
+    if (plan_allowed && growth_plans_allowed && storing && !hit_chain.empty()) {
+        // A step that stores its searches grows by a plan made from them at once: made and
+        // applied on all workers, and ready for the next step if its origins repeat.
+        const int replayed = grow_by_searches(/*apply=*/false, storing);
+        note_replayed(storing, replayed);
+        if (all_origins_stored()) {
+            make_plan();
+            grow_by_plan();
+            return;
+        }
+        // The store could not hold them all: the step grows by searches after all.
     }
-    grow_by_searches();
-    remember_origins(last_origins, last_reaches);
+    note_replayed(storing, grow_by_searches(/*apply=*/true, storing));
 }
 
 }  // namespace
@@ -716,7 +777,6 @@ void prepare_hit_mapping() {
     fresh_table(stored_search, triangle_count, StoredSearch{});
     search_store.clear();
     plan = GrowthPlan{};
-    last_origins.clear();
     stored_were_replayed = false;
     steps_since_stored = 1000;
     store_interval = 1;
@@ -794,7 +854,6 @@ void check_stored_answers() {
     for (StoredSearch& entry : stored_search) entry = StoredSearch{};
     search_store.clear();
     plan = GrowthPlan{};
-    last_origins.clear();
     stored_were_replayed = false;
     steps_since_stored = 1000;
     store_interval = 1;

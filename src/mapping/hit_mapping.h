@@ -36,6 +36,9 @@ struct StepCounts {
     int empty_count = 0;
 };
 extern StepCounts step_counts;
+// Whether growth may gather its sums by a plan (see hit_mapping.cpp); the tests compare
+// that with growth by searches alone, which false keeps it to.
+extern bool growth_plans_allowed;
 
 // Sizes the step tables for the surface and copies the geometry growth reads into a
 // compact table of its own: at the start of a run, once the surface is complete. Nothing

@@ -99,16 +99,20 @@ void expect_same_bits(const StepResult& a, const StepResult& b, int step) {
 }
 
 TEST(GrowthReuse, KeptAnswersAndWorkersGiveTheBitsOfAFreshSingleThreadedSearch) {
-    // Steps 0-2 repeat one set of hits (the plan is made at step 1 and used at 2), step 3
-    // moves some, 4 and 5 repeat those, 6 returns to the first; growth mode 1 refuses
-    // across the boundary line, so refusals are counted from kept answers too.
+    // Steps 0-2 repeat one set of hits, step 3 moves some, 4 and 5 repeat those, 6 returns
+    // to the first, then the two alternate (searches stored only now and then). With plans,
+    // a storing step makes one and the repeats use it; without, stored searches are
+    // replayed. Growth mode 1 refuses across the boundary line, so refusals are counted
+    // from kept answers too. The reference forgets everything each step and has no plans.
     std::mt19937 random(7);
     std::vector<int> first, moved;
     for (int k = 0; k < 60; ++k) first.push_back(static_cast<int>(random() % 800));
     moved = first;
     for (int k = 0; k < 60; k += 4) moved[k] = static_cast<int>(random() % 800);
-    const std::vector<std::vector<int>> steps = {first, first, first, moved, moved, moved, first};
-    for (int threads : {1, 3}) {
+    std::vector<std::vector<int>> steps = {first, first, first, moved, moved, moved, first};
+    for (int k = 0; k < 12; ++k) steps.push_back(k % 2 ? first : moved);
+    for (int threads : {1, 3})
+    for (bool plans : {false, true}) {
         for (int mode : {0, 1}) {
             reset_mapping_tables();
             extra_names = {"A", "B"};
@@ -117,17 +121,21 @@ TEST(GrowthReuse, KeptAnswersAndWorkersGiveTheBitsOfAFreshSingleThreadedSearch) 
             make_grid(20, 20);
             std::vector<StepResult> fresh;
             set_thread_count(1);
+            growth_plans_allowed = false;
             for (int k = 0; k < static_cast<int>(steps.size()); ++k)
                 fresh.push_back(run_step(steps[k], k, /*fresh=*/true));
             set_thread_count(threads);
+            growth_plans_allowed = plans;
             // A second run over the same surface: reaches and hit distances start again.
             for (Triangle& tri : triangle_table) tri.reach = tri.max_hit_distance = 0;
             prepare_hit_mapping();
             for (int k = 0; k < static_cast<int>(steps.size()); ++k) {
-                SCOPED_TRACE(testing::Message() << threads << " threads, mode " << mode);
+                SCOPED_TRACE(testing::Message() << threads << " threads, mode " << mode
+                                                << (plans ? ", plans" : ", no plans"));
                 expect_same_bits(fresh[k], run_step(steps[k], k, /*fresh=*/false), k);
             }
             set_thread_count(0);
+            growth_plans_allowed = true;
         }
     }
 }
