@@ -607,10 +607,9 @@ void note_replayed(bool storing, int replayed) {
     if (storing) store_interval = stored_were_replayed ? 1 : std::clamp(2 * store_interval, 8, 64);
 }
 
-// With `apply`, each origin's data goes to the triangles it reaches as its search (run now,
-// or stored) says; without, the searches are only run and stored, for a plan. Returns how
-// many origins were found in the store.
-int grow_by_searches(bool apply, bool storing) {
+// Each origin's data to the triangles it reaches, as its search (run now, or stored) says.
+// Returns how many origins were found in the store.
+int grow_by_searches(bool storing) {
     const int origin_count = static_cast<int>(hit_chain.size());
     const int workers = thread_count();
     // Origins in growth order: position p is hit_chain[origin_count - 1 - p].
@@ -659,15 +658,13 @@ int grow_by_searches(bool apply, bool storing) {
             if (next_search < batch.size() && batch_positions[next_search] == p) {
                 const BatchSearch& search = batch[next_search++];
                 const int* found = search_scratch[search.worker].found.data() + search.begin;
-                if (apply) {
-                    step_counts.boundary_blocked_count += search.blocked;
-                    for (int k = 0; k < search.count; ++k) contribute(origin, found[k]);
-                }
+                step_counts.boundary_blocked_count += search.blocked;
+                for (int k = 0; k < search.count; ++k) contribute(origin, found[k]);
                 if (storing) store_search(origin, reach, found, search.count, search.blocked);
             } else if (const StoredSearch* entry = stored_for(origin, reach)) {
-                if (apply) replay_search(origin, *entry);
+                replay_search(origin, *entry);
                 ++replayed;
-            } else if (apply) {
+            } else {
                 // The store was emptied by a search of this batch: this one is found again.
                 std::vector<int>& found = search_scratch[0].found;
                 const int begin = static_cast<int>(found.size());
@@ -696,19 +693,15 @@ void grow_all() {
     }
     plan.ready = false;
     const bool storing = storing_this_step();
-    if (plan_allowed && growth_plans_allowed && storing && !hit_chain.empty()) {
-        // A step that stores its searches grows by a plan made from them at once: made and
-        // applied on all workers, and ready for the next step if its origins repeat.
-        const int replayed = grow_by_searches(/*apply=*/false, storing);
-        note_replayed(storing, replayed);
-        if (all_origins_stored()) {
-            make_plan();
-            grow_by_plan();
-            return;
-        }
-        // The store could not hold them all: the step grows by searches after all.
+    if (plan_allowed && growth_plans_allowed && !hit_chain.empty() && all_origins_stored()) {
+        // Every search came back from an earlier step: the walls stand still, and a plan
+        // made from the store, on all workers, serves this step and the next like it.
+        note_replayed(storing, static_cast<int>(hit_chain.size()));
+        make_plan();
+        grow_by_plan();
+        return;
     }
-    note_replayed(storing, grow_by_searches(/*apply=*/true, storing));
+    note_replayed(storing, grow_by_searches(storing));
 }
 
 }  // namespace
