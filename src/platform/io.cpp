@@ -209,22 +209,39 @@ void text_format(std::string& text, const OutFile& file, const char* format, ...
 void out_lines(OutFile& file, int count,
                const std::function<void(std::string&, int)>& format_line) {
     // A slice is a few MB of text, and a round holds a few slices per worker: the memory
-    // stays small whatever the count.
+    // stays small whatever the count. The workers also give the text the file's line ends,
+    // so that this thread only writes.
     constexpr int slice_lines = 8192;
     const int slices_per_round = 4 * thread_count();
-    std::vector<std::string> slices(slices_per_round);
+    const bool crlf = file.line_end == LineEnd::crlf;
+    std::vector<std::string> slices(slices_per_round), formatted(slices_per_round);
     for (int first = 0; first < count; first += slices_per_round * slice_lines) {
         const int lines = std::min(count - first, slices_per_round * slice_lines);
         const int slice_count = (lines + slice_lines - 1) / slice_lines;
         parallel_for(slice_count, 1, [&](int begin, int end, int) {
             for (int k = begin; k < end; ++k) {
-                std::string& text = slices[k];
+                std::string& text = crlf ? formatted[k] : slices[k];
                 text.clear();
                 const int stop = std::min(lines, (k + 1) * slice_lines);
                 for (int item = k * slice_lines; item < stop; ++item) format_line(text, first + item);
+                if (!crlf) continue;
+                std::string& converted = slices[k];
+                converted.clear();
+                std::string_view rest = text;
+                while (!rest.empty()) {
+                    const void* found = std::memchr(rest.data(), '\n', rest.size());
+                    if (!found) {
+                        converted.append(rest);
+                        break;
+                    }
+                    const std::size_t n = static_cast<const char*>(found) - rest.data();
+                    converted.append(rest.data(), n);
+                    converted.append("\r\n", 2);
+                    rest.remove_prefix(n + 1);
+                }
             }
         });
-        for (int k = 0; k < slice_count; ++k) out_text(file, slices[k]);
+        for (int k = 0; k < slice_count; ++k) out_bytes(file, slices[k].data(), slices[k].size());
     }
 }
 
