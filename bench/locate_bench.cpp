@@ -6,6 +6,7 @@
 #include "surface/locate.h"
 #include "surface/octree.h"
 #include "surface/surface.h"
+#include "quiet_stdout.h"
 
 #include <benchmark/benchmark.h>
 #include <cmath>
@@ -51,25 +52,6 @@ const std::string& surface_text() {
         }
     return text;
 }
-
-// The reader and the octree print their progress lines; keep them out of the report.
-struct QuietStdout {
-    int saved;
-    QuietStdout() {
-        flush_say();
-        std::fflush(stdout);
-        saved = dup(1);
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        close(null);
-    }
-    ~QuietStdout() {
-        flush_say();
-        std::fflush(stdout);
-        dup2(saved, 1);
-        close(saved);
-    }
-};
 
 void set_up_frame() {
     settings = MapSettings();

@@ -15,6 +15,7 @@
 #include "surface/locate.h"
 #include "surface/octree.h"
 #include "surface/surface.h"
+#include "quiet_stdout.h"
 
 #include <algorithm>
 #include <ctime>
@@ -46,25 +47,6 @@ struct Clock {
     }
 };
 double seconds_since(double start) { return Clock::now() - start; }
-
-// The reader and the octree print their progress lines; keep them out of the table.
-struct QuietStdout {
-    int saved;
-    QuietStdout() {
-        flush_say();
-        std::fflush(stdout);
-        saved = dup(1);
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        close(null);
-    }
-    ~QuietStdout() {
-        flush_say();
-        std::fflush(stdout);
-        dup2(saved, 1);
-        close(saved);
-    }
-};
 
 std::vector<double> read_points(const char* name) {
     std::FILE* in = std::fopen(name, "r");

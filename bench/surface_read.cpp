@@ -10,6 +10,7 @@
 #include "config/options.h"
 #include "platform/fatal.h"
 #include "surface/surface.h"
+#include "quiet_stdout.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -40,25 +41,6 @@ long peak_resident_bytes() {
     std::fclose(status);
     return kib * 1024;
 }
-
-// The reader prints its progress lines; keep them out of the figures.
-struct QuietStdout {
-    int saved;
-    QuietStdout() {
-        flush_say();
-        std::fflush(stdout);
-        saved = dup(1);
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        close(null);
-    }
-    ~QuietStdout() {
-        flush_say();
-        std::fflush(stdout);
-        dup2(saved, 1);
-        close(saved);
-    }
-};
 
 // FNV-1a over what every version of the tables holds, to compare builds' results.
 struct Checksum {
