@@ -35,7 +35,9 @@ std::vector<GrowthNode> growth_nodes;
 
 // Sized once for the surface, so a step allocates nothing.
 std::vector<int> hit_chain;        // directly hit triangles in order of first hit
-std::vector<int> grown_triangles;  // in order of first growth
+// In order of first growth; in index order when a plan did the growth (only the grown
+// points file, which no plan serves, lists them).
+std::vector<int> grown_triangles;
 // Pool index of each sample that hit, in pool order; kept only for the hit file, it grows
 // to the largest block once.
 std::vector<int> hit_samples;
@@ -58,10 +60,10 @@ struct LocatedSample {
 };
 std::vector<LocatedSample> located;  // per pool record; a record with no answer yet is NaN
 
-// An origin's search: every triangle it reaches, in the search's order, and the refusals
-// it met, stored as varints of the differences between successive triangle indices (the
-// search moves between neighbours, so they are small). An entry holds while the origin's
-// reach is the same bits as when it was stored.
+// An origin's search: every triangle it reaches and the refusals it met, stored as runs of
+// consecutive triangle indices in varints (in index order, a disc of a fine surface is a
+// few runs; in the search's order while the grown points file is written). An entry holds
+// while the origin's reach is the same bits as when it was stored.
 struct StoredSearch {
     double reach = 0;
     std::uint32_t begin = 0, end = 0;  // bytes in search_store; begin == end: none
