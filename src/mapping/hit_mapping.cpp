@@ -657,12 +657,15 @@ int grow_by_searches(bool storing) {
         for (int p = applied; p < last; ++p) {
             const int origin = origin_at(p);
             const double reach = triangle_table[origin].reach;
+            auto apply_search = [&](const int* found, int count, int blocked) {
+                step_counts.boundary_blocked_count += blocked;
+                for (int k = 0; k < count; ++k) contribute(origin, found[k]);
+                if (storing) store_search(origin, reach, found, count, blocked);
+            };
             if (next_search < batch.size() && batch_positions[next_search] == p) {
                 const BatchSearch& search = batch[next_search++];
-                const int* found = search_scratch[search.worker].found.data() + search.begin;
-                step_counts.boundary_blocked_count += search.blocked;
-                for (int k = 0; k < search.count; ++k) contribute(origin, found[k]);
-                if (storing) store_search(origin, reach, found, search.count, search.blocked);
+                apply_search(search_scratch[search.worker].found.data() + search.begin,
+                             search.count, search.blocked);
             } else if (const StoredSearch* entry = stored_for(origin, reach)) {
                 replay_search(origin, *entry);
                 ++replayed;
@@ -671,11 +674,8 @@ int grow_by_searches(bool storing) {
                 std::vector<int>& found = search_scratch[0].found;
                 const int begin = static_cast<int>(found.size());
                 const int blocked = search_from(origin, reach, search_scratch[0], found);
-                step_counts.boundary_blocked_count += blocked;
                 if (storing && !keep_search_order) std::sort(found.begin() + begin, found.end());
-                const int count = static_cast<int>(found.size()) - begin;
-                for (int k = 0; k < count; ++k) contribute(origin, found[begin + k]);
-                if (storing) store_search(origin, reach, found.data() + begin, count, blocked);
+                apply_search(found.data() + begin, static_cast<int>(found.size()) - begin, blocked);
             }
         }
         applied = last;
@@ -775,8 +775,8 @@ void prepare_hit_mapping() {
     stored_were_replayed = false;
     steps_since_stored = 1000;
     store_interval = 1;
-    // Room for about 24 stored indices per triangle: a few bytes more per triangle than
-    // the search's own tables, and most of a run's searches on a fine surface.
+    // 32 bytes per triangle: a few runs per search, so every search of a run on a fine
+    // surface, for less than the search's own tables take.
     search_store_limit = std::max<std::size_t>(std::size_t{1} << 20, 32 * triangle_count);
     search_store_limit = std::min<std::size_t>(search_store_limit, std::uint32_t{0xffffffff});
 }
