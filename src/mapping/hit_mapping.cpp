@@ -76,6 +76,9 @@ std::size_t search_store_limit = 0;
 // Whether the last step that searched replayed a quarter of its origins from the store, and
 // the steps since the store last took searches.
 bool stored_were_replayed = false;
+// The empty triangles as grow_from_hits counted them, while no one changed a step value since.
+bool empty_known = false;
+int known_empty_count = 0;
 int steps_since_stored = 1000;
 int store_interval = 1;
 
@@ -387,13 +390,6 @@ void size_search_scratch() {
     }
 }
 
-bool same_origins(const std::vector<int>& origins, const std::vector<double>& reaches) {
-    if (origins != hit_chain) return false;
-    for (std::size_t k = 0; k < origins.size(); ++k)
-        if (!same_bits(reaches[k], triangle_table[origins[k]].reach)) return false;
-    return true;
-}
-
 // Whether every origin's search is in the store, so that a plan can be made from it on
 // all workers.
 bool all_origins_stored() {
@@ -526,7 +522,11 @@ void make_plan() {
     std::vector<std::uint8_t>().swap(search_store);
 }
 
-void grow_by_plan() {
+// The plan's sums, and each grown triangle's averages and reach with them, as
+// average_step and grow_from_hits would work them out afterwards: the same operations on
+// the same values, while the sums are still at hand. Returns how many averages are 0 or
+// less (empty).
+int grow_by_plan() {
     const int origin_count = static_cast<int>(hit_chain.size());
     const int extra_count = static_cast<int>(extra_names.size());
     origin_values.resize(origin_count);
@@ -542,7 +542,10 @@ void grow_by_plan() {
     }
     const int target_count = static_cast<int>(plan.targets.size());
     const OriginValues* values = origin_values.data();
-    parallel_for(target_count, work_grain(target_count, 4096), [&](int begin, int end, int) {
+    const double grow_mult = settings.grow_mult;
+    std::vector<int> non_positive(thread_count(), 0);
+    parallel_for(target_count, work_grain(target_count, 4096), [&](int begin, int end, int worker) {
+        int empty = 0;
         for (int k = begin; k < end; ++k) {
             const int n = plan.targets[k];
             const std::uint32_t runs_begin = plan.target_runs[k], runs_end = plan.target_runs[k + 1];
@@ -563,6 +566,8 @@ void grow_by_plan() {
                 count += stop - first;
                 last = stop - 1;
             }
+            // A sum of ones, exactly.
+            const double weight = count;
             if (extra_count > 0) {
                 double* ns_extra = step_extra_of(n);
                 for (std::uint32_t r = runs_begin; r < runs_end; ++r) {
@@ -572,22 +577,30 @@ void grow_by_plan() {
                         for (int e = 0; e < extra_count; ++e) ns_extra[e] += os_extra[e];
                     }
                 }
+                for (int e = 0; e < extra_count; ++e) ns_extra[e] /= weight;
             }
             TriangleStep& ns = triangle_step[n];
-            ns.step_fluid_temp = fluid;
-            ns.step_boundary_temp = wall;
-            ns.step_flux = flux;
-            ns.step_htc = htc;
-            ns.step_yplus = yplus;
-            // A sum of ones, exactly.
-            ns.step_weight = count;
+            ns.step_fluid_temp = fluid / htc;
+            ns.step_boundary_temp = wall / htc;
+            ns.step_flux = flux / weight;
+            ns.step_htc = htc / weight;
+            ns.step_yplus = yplus / weight;
+            ns.step_weight = weight;
             ns.hit_state = grown;
-            ns.last_origin = hit_chain[origin_count - 1 - last];
+            const int last_position = origin_count - 1 - last;
+            ns.last_origin = hit_chain[last_position];
+            // The limit of the last origin to reach it; plan.reaches holds its bits.
+            triangle_table[n].reach = (plan.reaches[last_position] + growth_nodes[n].radius) * grow_mult;
+            if (ns.step_fluid_temp <= 0) ++empty;
         }
+        non_positive[worker] += empty;
     });
     step_counts.grown_count += target_count;
     step_counts.boundary_blocked_count += static_cast<int>(plan.blocked);
     grown_triangles.assign(plan.targets.begin(), plan.targets.end());
+    int empty = 0;
+    for (int count : non_positive) empty += count;
+    return empty;
 }
 
 // Every origin's data to the triangles it reaches: the most recently first-hit triangle
@@ -683,27 +696,30 @@ int grow_by_searches(bool storing) {
     return replayed;
 }
 
-void grow_all() {
+// Growth as the searches or a plan say. With plan_holds (the plan's origins and reaches are
+// this step's) the plan also averages what it grew: returns true then, with the averages 0
+// or less it met in empty.
+bool grow_all(bool plan_holds, int& empty) {
     size_search_scratch();
     // The grown points file lists triangles in the order growth first reached them, which
     // only the searches know.
-    const bool plan_allowed = settings.hit_location_output_files != 1;
-    if (plan_allowed && growth_plans_allowed && plan.ready &&
-        same_origins(plan.origins, plan.reaches)) {
-        grow_by_plan();
-        return;
+    const bool plan_allowed = settings.hit_location_output_files != 1 && growth_plans_allowed;
+    if (plan_allowed && plan_holds) {
+        empty = grow_by_plan();
+        return true;
     }
     plan.ready = false;
     const bool storing = storing_this_step();
-    if (plan_allowed && growth_plans_allowed && !hit_chain.empty() && all_origins_stored()) {
+    if (plan_allowed && !hit_chain.empty() && all_origins_stored()) {
         // Every search came back from an earlier step: the walls stand still, and a plan
         // made from the store, on all workers, serves this step and the next like it.
         note_replayed(storing, static_cast<int>(hit_chain.size()));
         make_plan();
-        grow_by_plan();
-        return;
+        empty = grow_by_plan();
+        return true;
     }
     note_replayed(storing, grow_by_searches(storing));
+    return false;
 }
 
 }  // namespace
@@ -794,6 +810,7 @@ void clear_step() {
     for (int t : hit_chain) clear(t);
     for (int t : grown_triangles) clear(t);
     step_counts = StepCounts{};
+    empty_known = false;
     hit_chain.clear();
     grown_triangles.clear();
     hit_samples.clear();
@@ -894,24 +911,46 @@ void write_hit_points(double time) {
 }
 
 void grow_from_hits(double time) {
-    for (int t : hit_chain) {
-        triangle_table[t].reach =
-            std::sqrt(triangle_step[t].step_weight) + triangle_table[t].max_hit_distance;
-        average_step(t);
-    }
     check_stored_answers();
-    grow_all();
-    // Each grown triangle on its own (the origins' reaches it reads are settled): any worker.
-    const int grown_count = static_cast<int>(grown_triangles.size());
-    parallel_for(grown_count, work_grain(grown_count, 8192), [](int begin, int end, int) {
-        for (int k = begin; k < end; ++k) {
-            const int t = grown_triangles[k];
-            // The limit of the last origin to reach it, as the search measured it.
-            const double origin_reach = triangle_table[triangle_step[t].last_origin].reach;
-            triangle_table[t].reach = (origin_reach + growth_nodes[t].radius) * settings.grow_mult;
-            average_step(t);
-        }
-    });
+    // Whether the plan's origins and their reaches are this step's, checked as the reaches
+    // are set; and the averages 0 or less, so that collect_empty need not look at every
+    // triangle to count the empty ones.
+    const int origin_count = static_cast<int>(hit_chain.size());
+    bool plan_holds = plan.ready && static_cast<int>(plan.origins.size()) == origin_count;
+    int empty = 0;
+    for (int k = 0; k < origin_count; ++k) {
+        const int t = hit_chain[k];
+        const double reach = std::sqrt(triangle_step[t].step_weight) + triangle_table[t].max_hit_distance;
+        triangle_table[t].reach = reach;
+        if (plan_holds && (plan.origins[k] != t || !same_bits(plan.reaches[k], reach)))
+            plan_holds = false;
+        average_step(t);
+        if (triangle_step[t].step_fluid_temp <= 0) ++empty;
+    }
+    int grown_empty = 0;
+    if (!grow_all(plan_holds, grown_empty)) {
+        // Each grown triangle on its own (the origins' reaches it reads are settled): any
+        // worker.
+        const int grown_count = static_cast<int>(grown_triangles.size());
+        std::vector<int> non_positive(thread_count(), 0);
+        parallel_for(grown_count, work_grain(grown_count, 8192), [&](int begin, int end, int worker) {
+            int count = 0;
+            for (int k = begin; k < end; ++k) {
+                const int t = grown_triangles[k];
+                // The limit of the last origin to reach it, as the search measured it.
+                const double origin_reach = triangle_table[triangle_step[t].last_origin].reach;
+                triangle_table[t].reach = (origin_reach + growth_nodes[t].radius) * settings.grow_mult;
+                average_step(t);
+                if (triangle_step[t].step_fluid_temp <= 0) ++count;
+            }
+            non_positive[worker] += count;
+        });
+        for (int count : non_positive) grown_empty += count;
+    }
+    // A triangle with no data holds 0, which is empty too.
+    empty_known = true;
+    known_empty_count = static_cast<int>(triangle_table.size()) - step_counts.direct_triangle_count -
+                        step_counts.grown_count + empty + grown_empty;
     say("initialized %i triangles from %i direct hits, initialized %i triangles through "
         "neighbor triangles.\n",
         step_counts.direct_triangle_count, step_counts.direct_hit_count, step_counts.grown_count);
@@ -923,10 +962,15 @@ void grow_from_hits(double time) {
 
 void collect_empty(double time) {
     int triangle_count = static_cast<int>(triangle_table.size());
-    int empty_count = 0;
     // A NaN average is not "0 or less" and so not empty.
-    for (int t = 0; t < triangle_count; ++t)
-        if (triangle_step[t].step_fluid_temp <= 0) ++empty_count;
+    int empty_count = 0;
+    if (empty_known) {
+        empty_count = known_empty_count;
+        empty_known = false;
+    } else {
+        for (int t = 0; t < triangle_count; ++t)
+            if (triangle_step[t].step_fluid_temp <= 0) ++empty_count;
+    }
     step_counts.empty_count = empty_count;
     if (settings.hit_location_output_files == 1) {
         OutFile file;
