@@ -522,6 +522,75 @@ void make_plan() {
     std::vector<std::uint8_t>().swap(search_store);
 }
 
+// Four of an origin's values side by side: one vector addition adds all four, each as
+// the scalar addition would (no fused operations are made of these).
+using Four = double __attribute__((vector_size(32)));
+
+// The plan's targets [begin, end): their sums, averages and reaches. Returns how many
+// averages are 0 or less.
+[[gnu::always_inline]] inline int plan_sums_body(int begin, int end) {
+    const int origin_count = static_cast<int>(hit_chain.size());
+    const int extra_count = static_cast<int>(extra_names.size());
+    const OriginValues* values = origin_values.data();
+    const double grow_mult = settings.grow_mult;
+    int empty = 0;
+    for (int k = begin; k < end; ++k) {
+        const int n = plan.targets[k];
+        const std::uint32_t runs_begin = plan.target_runs[k], runs_end = plan.target_runs[k + 1];
+        // In the order of the origins: fluid, wall, flux and htc in one vector, yplus apart.
+        Four sums = {0, 0, 0, 0};
+        double yplus = 0;
+        int count = 0, last = 0;
+        for (std::uint32_t r = runs_begin; r < runs_end; ++r) {
+            const int first = static_cast<int>(plan.run_first[r]);
+            const int stop = first + plan.run_length[r];
+            for (int p = first; p < stop; ++p) {
+                Four four;
+                std::memcpy(&four, &values[p].fluid, sizeof four);
+                sums += four;
+                yplus += values[p].yplus;
+            }
+            count += stop - first;
+            last = stop - 1;
+        }
+        // A sum of ones, exactly.
+        const double weight = count;
+        if (extra_count > 0) {
+            double* ns_extra = step_extra_of(n);
+            for (std::uint32_t r = runs_begin; r < runs_end; ++r) {
+                const int first = static_cast<int>(plan.run_first[r]);
+                for (int p = first; p < first + plan.run_length[r]; ++p) {
+                    const double* os_extra = &origin_extra[static_cast<std::size_t>(p) * extra_count];
+                    for (int e = 0; e < extra_count; ++e) ns_extra[e] += os_extra[e];
+                }
+            }
+            for (int e = 0; e < extra_count; ++e) ns_extra[e] /= weight;
+        }
+        TriangleStep& ns = triangle_step[n];
+        ns.step_fluid_temp = sums[0] / sums[3];
+        ns.step_boundary_temp = sums[1] / sums[3];
+        ns.step_flux = sums[2] / weight;
+        ns.step_htc = sums[3] / weight;
+        ns.step_yplus = yplus / weight;
+        ns.step_weight = weight;
+        ns.hit_state = grown;
+        const int last_position = origin_count - 1 - last;
+        ns.last_origin = hit_chain[last_position];
+        // The limit of the last origin to reach it; plan.reaches holds its bits.
+        triangle_table[n].reach = (plan.reaches[last_position] + growth_nodes[n].radius) * grow_mult;
+        if (ns.step_fluid_temp <= 0) ++empty;
+    }
+    return empty;
+}
+
+// The same, with the vector additions in one instruction where the processor has them.
+[[gnu::target("avx2")]] int plan_sums_avx2(int begin, int end) { return plan_sums_body(begin, end); }
+int plan_sums_plain(int begin, int end) { return plan_sums_body(begin, end); }
+int plan_sums(int begin, int end) {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2 ? plan_sums_avx2(begin, end) : plan_sums_plain(begin, end);
+}
+
 // The plan's sums, and each grown triangle's averages and reach with them, as
 // average_step and grow_from_hits would work them out afterwards: the same operations on
 // the same values, while the sums are still at hand. Returns how many averages are 0 or
@@ -541,59 +610,9 @@ int grow_by_plan() {
             origin_extra[static_cast<std::size_t>(p) * extra_count + e] = os_extra[e];
     }
     const int target_count = static_cast<int>(plan.targets.size());
-    const OriginValues* values = origin_values.data();
-    const double grow_mult = settings.grow_mult;
     std::vector<int> non_positive(thread_count(), 0);
     parallel_for(target_count, work_grain(target_count, 4096), [&](int begin, int end, int worker) {
-        int empty = 0;
-        for (int k = begin; k < end; ++k) {
-            const int n = plan.targets[k];
-            const std::uint32_t runs_begin = plan.target_runs[k], runs_end = plan.target_runs[k + 1];
-            // Two sums to a register pair each, in the order of the origins.
-            double fluid = 0, wall = 0, flux = 0, htc = 0, yplus = 0;
-            int count = 0, last = 0;
-            for (std::uint32_t r = runs_begin; r < runs_end; ++r) {
-                const int first = static_cast<int>(plan.run_first[r]);
-                const int stop = first + plan.run_length[r];
-                for (int p = first; p < stop; ++p) {
-                    const OriginValues& v = values[p];
-                    fluid += v.fluid;
-                    wall += v.wall;
-                    flux += v.flux;
-                    htc += v.htc;
-                    yplus += v.yplus;
-                }
-                count += stop - first;
-                last = stop - 1;
-            }
-            // A sum of ones, exactly.
-            const double weight = count;
-            if (extra_count > 0) {
-                double* ns_extra = step_extra_of(n);
-                for (std::uint32_t r = runs_begin; r < runs_end; ++r) {
-                    const int first = static_cast<int>(plan.run_first[r]);
-                    for (int p = first; p < first + plan.run_length[r]; ++p) {
-                        const double* os_extra = &origin_extra[static_cast<std::size_t>(p) * extra_count];
-                        for (int e = 0; e < extra_count; ++e) ns_extra[e] += os_extra[e];
-                    }
-                }
-                for (int e = 0; e < extra_count; ++e) ns_extra[e] /= weight;
-            }
-            TriangleStep& ns = triangle_step[n];
-            ns.step_fluid_temp = fluid / htc;
-            ns.step_boundary_temp = wall / htc;
-            ns.step_flux = flux / weight;
-            ns.step_htc = htc / weight;
-            ns.step_yplus = yplus / weight;
-            ns.step_weight = weight;
-            ns.hit_state = grown;
-            const int last_position = origin_count - 1 - last;
-            ns.last_origin = hit_chain[last_position];
-            // The limit of the last origin to reach it; plan.reaches holds its bits.
-            triangle_table[n].reach = (plan.reaches[last_position] + growth_nodes[n].radius) * grow_mult;
-            if (ns.step_fluid_temp <= 0) ++empty;
-        }
-        non_positive[worker] += empty;
+        non_positive[worker] += plan_sums(begin, end);
     });
     step_counts.grown_count += target_count;
     step_counts.boundary_blocked_count += static_cast<int>(plan.blocked);
