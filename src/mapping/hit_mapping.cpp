@@ -359,14 +359,20 @@ void replay_search(int origin, const StoredSearch& entry) {
 // grown triangle instead: the same additions in the same order, so the same bits, but each
 // triangle is written once, from a compact table of the origins' values, and the triangles
 // are independent of each other, so all workers share them. Kept until the origins change.
+// A share of a plan: the targets of a range of triangle indices, with their runs.
+struct PlanSlice {
+    std::vector<int> targets;              // ascending
+    std::vector<std::uint32_t> runs_end;   // per target, the end of its runs
+    std::vector<std::uint32_t> run_first;  // growth position of a run's first origin
+    std::vector<std::uint8_t> run_length;  // origins in the run, 1 to 255
+};
+
 struct GrowthPlan {
     bool ready = false;
-    std::vector<int> origins;      // hit_chain as it was
-    std::vector<double> reaches;   // of those origins
-    std::vector<int> targets;      // grown triangles, ascending
-    std::vector<std::uint32_t> target_runs;  // per target, its runs; one more at the end
-    std::vector<std::uint32_t> run_first;    // growth position of a run's first origin
-    std::vector<std::uint8_t> run_length;    // origins in the run, 1 to 255
+    std::vector<int> origins;       // hit_chain as it was
+    std::vector<double> reaches;    // of those origins
+    std::vector<PlanSlice> slices;  // in triangle order
+    std::size_t target_count = 0;
     long long blocked = 0;
 };
 GrowthPlan plan;
@@ -397,14 +403,6 @@ bool all_origins_stored() {
         if (!stored_for(origin, triangle_table[origin].reach)) return false;
     return true;
 }
-
-// One share of a plan: the targets of a range of triangle indices, with their runs.
-struct PlanSlice {
-    std::vector<int> targets;
-    std::vector<std::uint32_t> runs_end;  // per target, the end of its runs in this slice
-    std::vector<std::uint32_t> run_first;
-    std::vector<std::uint8_t> run_length;
-};
 
 // The plan's targets in [low, high) from the store: two passes over every origin's runs
 // that meet the range, one to count each target's runs and one to fill them.
@@ -443,6 +441,10 @@ void make_plan_slice(int low, int high, PlanSlice& slice) {
         });
     slice.targets.clear();
     slice.runs_end.clear();
+    std::size_t target_total = 0;
+    for (int k = 0; k < size; ++k) target_total += runs[k] > 0;
+    slice.targets.reserve(target_total);
+    slice.runs_end.reserve(target_total);
     std::uint32_t total = 0;
     for (int k = 0; k < size; ++k)
         if (runs[k] > 0) {
@@ -452,8 +454,8 @@ void make_plan_slice(int low, int high, PlanSlice& slice) {
             slice.runs_end.push_back(total);
             runs[k] = begin;  // where the target's next run goes
         }
-    slice.run_first.assign(total, 0);
-    slice.run_length.assign(total, 0);
+    fresh_table(slice.run_first, total, std::uint32_t{0});
+    fresh_table(slice.run_length, total, std::uint8_t{0});
     std::fill(last_position.begin(), last_position.end(), -2);
     for (int p = 0; p < origin_count; ++p)
         each_in_range(p, [&](int k) {
@@ -472,46 +474,24 @@ void make_plan_slice(int low, int high, PlanSlice& slice) {
 void make_plan() {
     const int origin_count = static_cast<int>(hit_chain.size());
     const int triangle_count = static_cast<int>(triangle_table.size());
-    {
-        // Each worker takes a range of triangles: the targets are independent, and the
-        // slices joined in range order are the plan a single pass makes.
-        const int slice_count = std::max(1, std::min(thread_count(), triangle_count));
-        std::vector<PlanSlice> slices(slice_count);
-        parallel_for(slice_count, 1, [&](int begin, int end, int) {
-            for (int k = begin; k < end; ++k) {
-                const long long low = static_cast<long long>(triangle_count) * k / slice_count;
-                const long long high = static_cast<long long>(triangle_count) * (k + 1) / slice_count;
-                make_plan_slice(static_cast<int>(low), static_cast<int>(high), slices[k]);
-            }
-        });
-        plan.blocked = 0;
-        for (int origin : hit_chain) {
-            const std::uint8_t* bytes = search_store.data() + stored_search[origin].begin;
-            plan.blocked += static_cast<long long>(get_varint(bytes));
+    // Each worker takes a range of triangles: the targets are independent, and the slices
+    // in range order are the plan a single pass makes.
+    const int slice_count = std::max(1, std::min(thread_count(), triangle_count));
+    plan.slices.assign(slice_count, PlanSlice{});
+    parallel_for(slice_count, 1, [&](int begin, int end, int) {
+        for (int k = begin; k < end; ++k) {
+            const long long low = static_cast<long long>(triangle_count) * k / slice_count;
+            const long long high = static_cast<long long>(triangle_count) * (k + 1) / slice_count;
+            make_plan_slice(static_cast<int>(low), static_cast<int>(high), plan.slices[k]);
         }
-        std::size_t target_total = 0, run_total = 0;
-        for (const PlanSlice& slice : slices) {
-            target_total += slice.targets.size();
-            run_total += slice.run_first.size();
-        }
-        plan.targets.clear();
-        plan.targets.reserve(target_total);
-        plan.target_runs.assign(1, 0);
-        plan.target_runs.reserve(target_total + 1);
-        fresh_table(plan.run_first, run_total, std::uint32_t{0});
-        fresh_table(plan.run_length, run_total, std::uint8_t{0});
-        std::size_t run_base = 0;
-        for (const PlanSlice& slice : slices) {
-            plan.targets.insert(plan.targets.end(), slice.targets.begin(), slice.targets.end());
-            for (std::uint32_t end : slice.runs_end)
-                plan.target_runs.push_back(static_cast<std::uint32_t>(run_base + end));
-            std::copy(slice.run_first.begin(), slice.run_first.end(),
-                      plan.run_first.begin() + static_cast<std::ptrdiff_t>(run_base));
-            std::copy(slice.run_length.begin(), slice.run_length.end(),
-                      plan.run_length.begin() + static_cast<std::ptrdiff_t>(run_base));
-            run_base += slice.run_first.size();
-        }
+    });
+    plan.blocked = 0;
+    for (int origin : hit_chain) {
+        const std::uint8_t* bytes = search_store.data() + stored_search[origin].begin;
+        plan.blocked += static_cast<long long>(get_varint(bytes));
     }
+    plan.target_count = 0;
+    for (const PlanSlice& slice : plan.slices) plan.target_count += slice.targets.size();
     plan.origins = hit_chain;
     plan.reaches.resize(origin_count);
     for (int k = 0; k < origin_count; ++k) plan.reaches[k] = triangle_table[hit_chain[k]].reach;
@@ -528,22 +508,22 @@ using Four = double __attribute__((vector_size(32)));
 
 // The plan's targets [begin, end): their sums, averages and reaches. Returns how many
 // averages are 0 or less.
-[[gnu::always_inline]] inline int plan_sums_body(int begin, int end) {
+[[gnu::always_inline]] inline int plan_sums_body(const PlanSlice& slice, int begin, int end) {
     const int origin_count = static_cast<int>(hit_chain.size());
     const int extra_count = static_cast<int>(extra_names.size());
     const OriginValues* values = origin_values.data();
     const double grow_mult = settings.grow_mult;
     int empty = 0;
     for (int k = begin; k < end; ++k) {
-        const int n = plan.targets[k];
-        const std::uint32_t runs_begin = plan.target_runs[k], runs_end = plan.target_runs[k + 1];
+        const int n = slice.targets[k];
+        const std::uint32_t runs_begin = k == 0 ? 0 : slice.runs_end[k - 1], runs_end = slice.runs_end[k];
         // In the order of the origins: fluid, wall, flux and htc in one vector, yplus apart.
         Four sums = {0, 0, 0, 0};
         double yplus = 0;
         int count = 0, last = 0;
         for (std::uint32_t r = runs_begin; r < runs_end; ++r) {
-            const int first = static_cast<int>(plan.run_first[r]);
-            const int stop = first + plan.run_length[r];
+            const int first = static_cast<int>(slice.run_first[r]);
+            const int stop = first + slice.run_length[r];
             for (int p = first; p < stop; ++p) {
                 Four four;
                 std::memcpy(&four, &values[p].fluid, sizeof four);
@@ -558,8 +538,8 @@ using Four = double __attribute__((vector_size(32)));
         if (extra_count > 0) {
             double* ns_extra = step_extra_of(n);
             for (std::uint32_t r = runs_begin; r < runs_end; ++r) {
-                const int first = static_cast<int>(plan.run_first[r]);
-                for (int p = first; p < first + plan.run_length[r]; ++p) {
+                const int first = static_cast<int>(slice.run_first[r]);
+                for (int p = first; p < first + slice.run_length[r]; ++p) {
                     const double* os_extra = &origin_extra[static_cast<std::size_t>(p) * extra_count];
                     for (int e = 0; e < extra_count; ++e) ns_extra[e] += os_extra[e];
                 }
@@ -584,11 +564,15 @@ using Four = double __attribute__((vector_size(32)));
 }
 
 // The same, with the vector additions in one instruction where the processor has them.
-[[gnu::target("avx2")]] int plan_sums_avx2(int begin, int end) { return plan_sums_body(begin, end); }
-int plan_sums_plain(int begin, int end) { return plan_sums_body(begin, end); }
-int plan_sums(int begin, int end) {
+[[gnu::target("avx2")]] int plan_sums_avx2(const PlanSlice& slice, int begin, int end) {
+    return plan_sums_body(slice, begin, end);
+}
+int plan_sums_plain(const PlanSlice& slice, int begin, int end) {
+    return plan_sums_body(slice, begin, end);
+}
+int plan_sums(const PlanSlice& slice, int begin, int end) {
     static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2 ? plan_sums_avx2(begin, end) : plan_sums_plain(begin, end);
+    return avx2 ? plan_sums_avx2(slice, begin, end) : plan_sums_plain(slice, begin, end);
 }
 
 // The plan's sums, and each grown triangle's averages and reach with them, as
@@ -609,14 +593,18 @@ int grow_by_plan() {
         for (int e = 0; e < extra_count; ++e)
             origin_extra[static_cast<std::size_t>(p) * extra_count + e] = os_extra[e];
     }
-    const int target_count = static_cast<int>(plan.targets.size());
     std::vector<int> non_positive(thread_count(), 0);
-    parallel_for(target_count, work_grain(target_count, 4096), [&](int begin, int end, int worker) {
-        non_positive[worker] += plan_sums(begin, end);
-    });
-    step_counts.grown_count += target_count;
+    for (const PlanSlice& slice : plan.slices) {
+        const int target_count = static_cast<int>(slice.targets.size());
+        parallel_for(target_count, work_grain(target_count, 4096), [&](int begin, int end, int worker) {
+            non_positive[worker] += plan_sums(slice, begin, end);
+        });
+    }
+    step_counts.grown_count += static_cast<int>(plan.target_count);
     step_counts.boundary_blocked_count += static_cast<int>(plan.blocked);
-    grown_triangles.assign(plan.targets.begin(), plan.targets.end());
+    grown_triangles.clear();
+    for (const PlanSlice& slice : plan.slices)
+        grown_triangles.insert(grown_triangles.end(), slice.targets.begin(), slice.targets.end());
     int empty = 0;
     for (int count : non_positive) empty += count;
     return empty;
