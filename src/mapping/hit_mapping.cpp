@@ -610,6 +610,57 @@ int grow_by_plan() {
     return empty;
 }
 
+// The searches of the origins at these growth positions, on all workers, into `batch`
+// (each worker's `found`). Sorted: in index order, which stores as a few runs.
+void run_searches(const std::vector<int>& positions, bool sorted, std::vector<BatchSearch>& batch) {
+    const int origin_count = static_cast<int>(hit_chain.size());
+    batch.assign(positions.size(), BatchSearch{});
+    for (int w = 0; w < thread_count(); ++w) search_scratch[w].found.clear();
+    const int searches = static_cast<int>(batch.size());
+    parallel_for(searches, work_grain(searches, 16), [&](int begin, int end, int worker) {
+        SearchScratch& scratch = search_scratch[worker];
+        for (int b = begin; b < end; ++b) {
+            BatchSearch& search = batch[b];
+            search.origin = hit_chain[origin_count - 1 - positions[b]];
+            search.worker = worker;
+            search.begin = static_cast<int>(scratch.found.size());
+            search.blocked = search_from(search.origin, triangle_table[search.origin].reach,
+                                         scratch, scratch.found);
+            search.count = static_cast<int>(scratch.found.size()) - search.begin;
+            // An origin reaches each triangle once, so the order of its contributions
+            // changes no sum; only the grown points file lists them as the search met them.
+            if (sorted) std::sort(scratch.found.begin() + search.begin, scratch.found.end());
+        }
+    });
+}
+
+// Every search the store lacks, run and stored, so that growth can be a plan at once
+// instead of adding contributions one by one. Returns whether the store took them all,
+// with how many it had already in `replayed`.
+bool store_all_searches(int& replayed) {
+    const int origin_count = static_cast<int>(hit_chain.size());
+    constexpr int batch_origins = 4096;
+    std::vector<int> positions;
+    std::vector<BatchSearch> batch;
+    replayed = 0;
+    for (int p = 0; p < origin_count;) {
+        positions.clear();
+        for (; p < origin_count && static_cast<int>(positions.size()) < batch_origins; ++p) {
+            const int origin = hit_chain[origin_count - 1 - p];
+            if (stored_for(origin, triangle_table[origin].reach))
+                ++replayed;
+            else
+                positions.push_back(p);
+        }
+        run_searches(positions, true, batch);
+        for (const BatchSearch& search : batch)
+            store_search(search.origin, triangle_table[search.origin].reach,
+                         search_scratch[search.worker].found.data() + search.begin, search.count,
+                         search.blocked);
+    }
+    return all_origins_stored();
+}
+
 // Every origin's data to the triangles it reaches: the most recently first-hit triangle
 // first. Searches not kept from earlier steps run in batches on all workers; each batch is
 // then applied in origin order.
@@ -633,7 +684,6 @@ void note_replayed(bool storing, int replayed) {
 // Returns how many origins were found in the store.
 int grow_by_searches(bool storing) {
     const int origin_count = static_cast<int>(hit_chain.size());
-    const int workers = thread_count();
     // Origins in growth order: position p is hit_chain[origin_count - 1 - p].
     auto origin_at = [&](int p) { return hit_chain[origin_count - 1 - p]; };
     constexpr int batch_origins = 4096;
@@ -653,26 +703,7 @@ int grow_by_searches(bool storing) {
             const int origin = origin_at(last);
             if (!stored_for(origin, triangle_table[origin].reach)) batch_positions.push_back(last);
         }
-        batch.assign(batch_positions.size(), BatchSearch{});
-        for (int w = 0; w < workers; ++w) search_scratch[w].found.clear();
-        const int searches = static_cast<int>(batch.size());
-        parallel_for(searches, work_grain(searches, 16), [&](int begin, int end, int worker) {
-            SearchScratch& scratch = search_scratch[worker];
-            for (int b = begin; b < end; ++b) {
-                BatchSearch& search = batch[b];
-                search.origin = origin_at(batch_positions[b]);
-                search.worker = worker;
-                search.begin = static_cast<int>(scratch.found.size());
-                search.blocked = search_from(search.origin, triangle_table[search.origin].reach,
-                                             scratch, scratch.found);
-                search.count = static_cast<int>(scratch.found.size()) - search.begin;
-                // An origin reaches each triangle once, so the order of its contributions
-                // changes no sum; only the grown points file lists them as the search met
-                // them. In index order they store as a few runs.
-                if (storing && !keep_search_order)
-                    std::sort(scratch.found.begin() + search.begin, scratch.found.end());
-            }
-        });
+        run_searches(batch_positions, storing && !keep_search_order, batch);
         std::size_t next_search = 0;
         for (int p = applied; p < last; ++p) {
             const int origin = origin_at(p);
@@ -721,6 +752,15 @@ bool grow_all(bool plan_holds, int& empty) {
         // Every search came back from an earlier step: the walls stand still, and a plan
         // made from the store, on all workers, serves this step and the next like it.
         note_replayed(storing, static_cast<int>(hit_chain.size()));
+        make_plan();
+        empty = grow_by_plan();
+        return true;
+    }
+    // A step that stores its searches makes a plan of them too: summing per target costs
+    // less than adding each contribution where it lands, and a step like it reuses it.
+    int replayed = 0;
+    if (plan_allowed && storing && !hit_chain.empty() && store_all_searches(replayed)) {
+        note_replayed(storing, replayed);
         make_plan();
         empty = grow_by_plan();
         return true;
