@@ -63,12 +63,10 @@ std::vector<LocatedSample> located;  // per pool record; a record with no answer
 // An origin's search: every triangle it reaches and the refusals it met, stored as runs of
 // consecutive triangle indices in varints (in index order, a disc of a fine surface is a
 // few runs; in the search's order while the grown points file is written). An entry holds
-// while the origin's reach is the same bits as when it was stored.
-struct StoredSearch {
-    double reach = 0;
-    std::uint32_t begin = 0, end = 0;  // bytes in search_store; begin == end: none
-};
-std::vector<StoredSearch> stored_search;  // per triangle
+// while the origin's reach is the same bits as when it was stored: the entry starts with
+// them.
+constexpr std::uint32_t not_stored = 0xffffffff;
+std::vector<std::uint32_t> stored_search;  // per triangle, where its entry begins
 std::vector<std::uint8_t> search_store;
 // The store is emptied whenever it would outgrow this; the answers are found again.
 std::size_t search_store_limit = 0;
@@ -301,19 +299,19 @@ inline std::int64_t unzigzag(std::uint64_t z) {
 // Keeps a search for the next steps, unless the store is full. The triangles go in as runs
 // of consecutive indices: the gap from the last run's end and the run's length.
 void store_search(int origin, double reach, const int* found, int count, int blocked) {
-    // The largest a search can take: the two counts and two varints per triangle.
-    const std::size_t largest = 15 + 10 * static_cast<std::size_t>(count);
+    // The largest a search can take: the reach, the two counts and two varints per triangle.
+    const std::size_t largest = 23 + 10 * static_cast<std::size_t>(count);
     if (search_store.size() + largest > search_store_limit) {
         if (largest > search_store_limit / 4) return;  // one search must not crowd out all
         search_store.clear();
-        for (StoredSearch& entry : stored_search) entry = StoredSearch{};
+        std::fill(stored_search.begin(), stored_search.end(), not_stored);
     }
     // Released while a plan did the growth: back on the first search stored after it.
     if (stored_search.size() != triangle_table.size())
-        fresh_table(stored_search, triangle_table.size(), StoredSearch{});
-    StoredSearch& entry = stored_search[origin];
-    entry.reach = reach;
-    entry.begin = static_cast<std::uint32_t>(search_store.size());
+        fresh_table(stored_search, triangle_table.size(), not_stored);
+    stored_search[origin] = static_cast<std::uint32_t>(search_store.size());
+    const auto* reach_bytes = reinterpret_cast<const std::uint8_t*>(&reach);
+    search_store.insert(search_store.end(), reach_bytes, reach_bytes + sizeof reach);
     put_varint(static_cast<std::uint64_t>(blocked));
     int runs = 0;
     for (int k = 0; k < count; ++k)
@@ -328,20 +326,20 @@ void store_search(int origin, double reach, const int* found, int count, int blo
         previous = found[k] + length;
         k += length;
     }
-    entry.end = static_cast<std::uint32_t>(search_store.size());
 }
 
 inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-const StoredSearch* stored_for(int origin, double reach) {
-    if (stored_search.empty()) return nullptr;
-    const StoredSearch& entry = stored_search[origin];
-    if (entry.begin == entry.end || !same_bits(entry.reach, reach)) return nullptr;
-    return &entry;
+// The origin's stored search past its reach, or null when there is none for this reach.
+const std::uint8_t* stored_for(int origin, double reach) {
+    if (stored_search.empty() || stored_search[origin] == not_stored) return nullptr;
+    const std::uint8_t* entry = search_store.data() + stored_search[origin];
+    double stored_reach;
+    std::memcpy(&stored_reach, entry, sizeof stored_reach);
+    return same_bits(stored_reach, reach) ? entry + sizeof stored_reach : nullptr;
 }
 
-void replay_search(int origin, const StoredSearch& entry) {
-    const std::uint8_t* p = search_store.data() + entry.begin;
+void replay_search(int origin, const std::uint8_t* p) {
     step_counts.boundary_blocked_count += static_cast<int>(get_varint(p));
     const int runs = static_cast<int>(get_varint(p));
     std::int64_t previous = origin;
@@ -415,8 +413,7 @@ void make_plan_slice(int low, int high, PlanSlice& slice) {
     std::vector<std::uint8_t> length(size, 0);
     auto each_in_range = [&](int p, auto&& visit) {
         const int origin = hit_chain[origin_count - 1 - p];
-        const StoredSearch& entry = stored_search[origin];
-        const std::uint8_t* bytes = search_store.data() + entry.begin;
+        const std::uint8_t* bytes = search_store.data() + stored_search[origin] + sizeof(double);
         get_varint(bytes);  // refusals: counted once, by the caller
         const int run_count = static_cast<int>(get_varint(bytes));
         std::int64_t previous = origin;
@@ -487,7 +484,7 @@ void make_plan() {
     });
     plan.blocked = 0;
     for (int origin : hit_chain) {
-        const std::uint8_t* bytes = search_store.data() + stored_search[origin].begin;
+        const std::uint8_t* bytes = search_store.data() + stored_search[origin] + sizeof(double);
         plan.blocked += static_cast<long long>(get_varint(bytes));
     }
     plan.target_count = 0;
@@ -498,7 +495,7 @@ void make_plan() {
     plan.ready = true;
     // The plan holds all the stored searches say, in the form the next steps read: their
     // memory goes back until origins change and searches are stored again.
-    std::vector<StoredSearch>().swap(stored_search);
+    std::vector<std::uint32_t>().swap(stored_search);
     std::vector<std::uint8_t>().swap(search_store);
 }
 
@@ -717,8 +714,8 @@ int grow_by_searches(bool storing) {
                 const BatchSearch& search = batch[next_search++];
                 apply_search(search_scratch[search.worker].found.data() + search.begin,
                              search.count, search.blocked);
-            } else if (const StoredSearch* entry = stored_for(origin, reach)) {
-                replay_search(origin, *entry);
+            } else if (const std::uint8_t* entry = stored_for(origin, reach)) {
+                replay_search(origin, entry);
                 ++replayed;
             } else {
                 // The store was emptied by a search of this batch: this one is found again.
@@ -832,7 +829,7 @@ void prepare_hit_mapping() {
     // No answers kept from another surface, or from this one before it changed.
     ++surface_epoch;
     located.clear();
-    fresh_table(stored_search, triangle_count, StoredSearch{});
+    fresh_table(stored_search, triangle_count, not_stored);
     search_store.clear();
     plan = GrowthPlan{};
     stored_were_replayed = false;
@@ -910,7 +907,7 @@ void check_stored_answers() {
     if (key == stored_key) return;
     stored_key = key;
     located.clear();
-    for (StoredSearch& entry : stored_search) entry = StoredSearch{};
+    std::fill(stored_search.begin(), stored_search.end(), not_stored);
     search_store.clear();
     plan = GrowthPlan{};
     stored_were_replayed = false;
