@@ -358,11 +358,15 @@ void replay_search(int origin, const std::uint8_t* p) {
 // triangle is written once, from a compact table of the origins' values, and the triangles
 // are independent of each other, so all workers share them. Kept until the origins change.
 // A share of a plan: the targets of a range of triangle indices, with their runs.
+// A target's origins are runs of consecutive growth positions: the first starts at the
+// target's base, each later one a gap after the end of the one before. A gap past 16 bits
+// is made of empty runs of the largest gap first.
 struct PlanSlice {
     std::vector<int> targets;              // ascending
     std::vector<std::uint32_t> runs_end;   // per target, the end of its runs
-    std::vector<std::uint32_t> run_first;  // growth position of a run's first origin
-    std::vector<std::uint8_t> run_length;  // origins in the run, 1 to 255
+    std::vector<std::uint32_t> base;       // per target, its first origin's growth position
+    std::vector<std::uint16_t> run_gap;
+    std::vector<std::uint8_t> run_length;  // origins in the run, 0 to 255
 };
 
 struct GrowthPlan {
@@ -411,6 +415,7 @@ void make_plan_slice(int low, int high, PlanSlice& slice) {
     std::vector<int> last_position(size, -2);
     std::vector<std::uint32_t> runs(size, 0);
     std::vector<std::uint8_t> length(size, 0);
+    std::vector<std::uint32_t> first_position(size, 0);
     auto each_in_range = [&](int p, auto&& visit) {
         const int origin = hit_chain[origin_count - 1 - p];
         const std::uint8_t* bytes = search_store.data() + stored_search[origin] + sizeof(double);
@@ -426,11 +431,17 @@ void make_plan_slice(int low, int high, PlanSlice& slice) {
                 if (triangle_step[n].hit_state != hit_directly) visit(n - low);
         }
     };
+    // A run after a gap of more than 16 bits is preceded by empty runs of the largest gap.
+    auto escapes = [](int gap) { return gap > 0xffff ? (gap - 1) / 0xffff : 0; };
     for (int p = 0; p < origin_count; ++p)
         each_in_range(p, [&](int k) {
             if (last_position[k] == p - 1 && length[k] < 255) {
                 ++length[k];
             } else {
+                if (last_position[k] >= 0)
+                    runs[k] += escapes(p - (last_position[k] + 1));
+                else
+                    first_position[k] = static_cast<std::uint32_t>(p);
                 ++runs[k];
                 length[k] = 1;
             }
@@ -438,10 +449,12 @@ void make_plan_slice(int low, int high, PlanSlice& slice) {
         });
     slice.targets.clear();
     slice.runs_end.clear();
+    slice.base.clear();
     std::size_t target_total = 0;
     for (int k = 0; k < size; ++k) target_total += runs[k] > 0;
     slice.targets.reserve(target_total);
     slice.runs_end.reserve(target_total);
+    slice.base.reserve(target_total);
     std::uint32_t total = 0;
     for (int k = 0; k < size; ++k)
         if (runs[k] > 0) {
@@ -449,9 +462,10 @@ void make_plan_slice(int low, int high, PlanSlice& slice) {
             const std::uint32_t begin = total;
             total += runs[k];
             slice.runs_end.push_back(total);
+            slice.base.push_back(first_position[k]);
             runs[k] = begin;  // where the target's next run goes
         }
-    fresh_table(slice.run_first, total, std::uint32_t{0});
+    fresh_table(slice.run_gap, total, std::uint16_t{0});
     fresh_table(slice.run_length, total, std::uint8_t{0});
     std::fill(last_position.begin(), last_position.end(), -2);
     for (int p = 0; p < origin_count; ++p)
@@ -459,7 +473,14 @@ void make_plan_slice(int low, int high, PlanSlice& slice) {
             if (last_position[k] == p - 1 && slice.run_length[runs[k] - 1] < 255) {
                 ++slice.run_length[runs[k] - 1];
             } else {
-                slice.run_first[runs[k]] = static_cast<std::uint32_t>(p);
+                if (last_position[k] >= 0) {
+                    int gap = p - (last_position[k] + 1);
+                    for (int e = escapes(gap); e > 0; --e) {
+                        slice.run_gap[runs[k]++] = 0xffff;
+                        gap -= 0xffff;
+                    }
+                    slice.run_gap[runs[k]] = static_cast<std::uint16_t>(gap);
+                }
                 slice.run_length[runs[k]] = 1;
                 ++runs[k];
             }
@@ -517,10 +538,10 @@ using Four = double __attribute__((vector_size(32)));
         // In the order of the origins: fluid, wall, flux and htc in one vector, yplus apart.
         Four sums = {0, 0, 0, 0};
         double yplus = 0;
-        int count = 0, last = 0;
+        int count = 0, stop = static_cast<int>(slice.base[k]);
         for (std::uint32_t r = runs_begin; r < runs_end; ++r) {
-            const int first = static_cast<int>(slice.run_first[r]);
-            const int stop = first + slice.run_length[r];
+            const int first = stop + slice.run_gap[r];
+            stop = first + slice.run_length[r];
             for (int p = first; p < stop; ++p) {
                 Four four;
                 std::memcpy(&four, &values[p].fluid, sizeof four);
@@ -528,15 +549,17 @@ using Four = double __attribute__((vector_size(32)));
                 yplus += values[p].yplus;
             }
             count += stop - first;
-            last = stop - 1;
         }
+        const int last = stop - 1;
         // A sum of ones, exactly.
         const double weight = count;
         if (extra_count > 0) {
             double* ns_extra = step_extra_of(n);
+            int run_stop = static_cast<int>(slice.base[k]);
             for (std::uint32_t r = runs_begin; r < runs_end; ++r) {
-                const int first = static_cast<int>(slice.run_first[r]);
-                for (int p = first; p < first + slice.run_length[r]; ++p) {
+                const int first = run_stop + slice.run_gap[r];
+                run_stop = first + slice.run_length[r];
+                for (int p = first; p < run_stop; ++p) {
                     const double* os_extra = &origin_extra[static_cast<std::size_t>(p) * extra_count];
                     for (int e = 0; e < extra_count; ++e) ns_extra[e] += os_extra[e];
                 }

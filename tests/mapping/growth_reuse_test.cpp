@@ -140,4 +140,36 @@ TEST(GrowthReuse, KeptAnswersAndWorkersGiveTheBitsOfAFreshSingleThreadedSearch) 
     }
 }
 
+TEST(GrowthReuse, OriginsFarApartInGrowthOrderReachTheSameTriangle) {
+    // Two neighbouring hits with more than 65535 others between them in growth order reach
+    // the same triangles: a plan must carry that gap exactly (past 16 bits, and past two
+    // lots of it).
+    for (int filler : {70000, 140000}) {
+        reset_mapping_tables();
+        settings.grow_mult = 1.5;
+        const int width = 500, height = 320;
+        make_grid(width, height);
+        auto lower = [&](int i, int j) { return 2 * (j * width + i); };
+        std::vector<int> hits = {lower(10, 10)};
+        // Rows far enough away that their reach stays there.
+        for (int j = 20; static_cast<int>(hits.size()) <= filler; ++j)
+            for (int i = 0; i < width && static_cast<int>(hits.size()) <= filler; ++i)
+                hits.push_back(lower(i, j));
+        hits.push_back(lower(11, 10));
+        set_thread_count(1);
+        growth_plans_allowed = false;
+        const StepResult reference = run_step(hits, 0, /*fresh=*/true);
+        EXPECT_GT(reference.grown, 0);
+        growth_plans_allowed = true;
+        prepare_hit_mapping();
+        for (Triangle& tri : triangle_table) tri.reach = tri.max_hit_distance = 0;
+        // The first step stores its searches and grows by a plan of them, the second reuses it.
+        for (int step = 0; step < 2; ++step) {
+            SCOPED_TRACE(testing::Message() << filler << " between, step " << step);
+            expect_same_bits(reference, run_step(hits, 0, /*fresh=*/false), step);
+        }
+        set_thread_count(0);
+    }
+}
+
 }  // namespace
