@@ -27,7 +27,11 @@ public:
         stop();
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = false;
-        for (int w = 1; w <= workers; ++w) threads_.emplace_back([this, w] { serve(w); });
+        // A new worker waits for the next run: one that took the last run for new would
+        // work it a second time and count itself done twice.
+        const unsigned current = generation_;
+        for (int w = 1; w <= workers; ++w)
+            threads_.emplace_back([this, w, current] { serve(w, current); });
     }
 
     int workers() const { return static_cast<int>(threads_.size()); }
@@ -58,8 +62,7 @@ private:
         }
     }
 
-    void serve(int worker) {
-        unsigned seen = 0;
+    void serve(int worker, unsigned seen) {
         for (;;) {
             {
                 std::unique_lock<std::mutex> lock(mutex_);

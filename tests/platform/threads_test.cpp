@@ -34,6 +34,18 @@ TEST(ParallelFor, CoversEveryItemOnceWithWorkersInRangeForAnyThreadCount) {
     }
 }
 
+TEST(ParallelFor, ThreadCountChangesBetweenRunsLoseNoWorkAndNeverHang) {
+    // A pool made anew must not take the run before it for new: that worker would count
+    // itself done twice, and a run could end early or wait forever.
+    ThreadCountGuard guard;
+    for (int round = 0; round < 3000; ++round) {
+        set_thread_count(2 + round % 3 * 2);
+        std::atomic<int> items{0};
+        parallel_for(64, 1, [&](int begin, int end, int) { items += end - begin; });
+        ASSERT_EQ(items, 64) << "round " << round;
+    }
+}
+
 TEST(ParallelFor, UsesMoreThanOneThreadWhenAsked) {
     ThreadCountGuard guard;
     set_thread_count(4);
