@@ -378,6 +378,7 @@ struct GrowthPlan {
     long long blocked = 0;
 };
 GrowthPlan plan;
+std::vector<std::uint64_t> directly_hit;  // while a plan is made
 
 // Origin values in growth order, as contribute adds them.
 struct OriginValues {
@@ -428,7 +429,7 @@ void make_plan_slice(int low, int high, PlanSlice& slice) {
             previous = end;
             if (first >= high) break;  // runs come in index order
             for (int n = std::max(first, low); n < std::min(end, high); ++n)
-                if (triangle_step[n].hit_state != hit_directly) visit(n - low);
+                if (!(directly_hit[n >> 6] >> (n & 63) & 1)) visit(n - low);
         }
     };
     // A run after a gap of more than 16 bits is preceded by empty runs of the largest gap.
@@ -495,6 +496,9 @@ void make_plan() {
     // Each worker takes a range of triangles: the targets are independent, and the slices
     // in range order are the plan a single pass makes.
     const int slice_count = std::max(1, std::min(thread_count(), triangle_count));
+    // The direct hits as bits: the passes ask about every triangle every origin reaches.
+    directly_hit.assign((static_cast<std::size_t>(triangle_count) + 63) / 64, 0);
+    for (int t : hit_chain) directly_hit[t >> 6] |= std::uint64_t{1} << (t & 63);
     plan.slices.assign(slice_count, PlanSlice{});
     parallel_for(slice_count, 1, [&](int begin, int end, int) {
         for (int k = begin; k < end; ++k) {
@@ -514,6 +518,7 @@ void make_plan() {
     plan.reaches.resize(origin_count);
     for (int k = 0; k < origin_count; ++k) plan.reaches[k] = triangle_table[hit_chain[k]].reach;
     plan.ready = true;
+    std::vector<std::uint64_t>().swap(directly_hit);
     // The plan holds all the stored searches say, in the form the next steps read: their
     // memory goes back until origins change and searches are stored again.
     std::vector<std::uint32_t>().swap(stored_search);
