@@ -651,7 +651,7 @@ void report_deposit_step() {
     }
     if (!report_ready()) return;
     for (int t : touched) {
-        double area = report_area[t];
+        double area = triangle_table[t].area;
         if (!(area > 0)) continue;
         report_triangle_step(t, deposit_step[t].flux / area, deposit_step[t].htc / area);
     }

@@ -14,7 +14,6 @@
 
 std::vector<int> report_ids;
 std::map<int, int> report_slot_of_id;
-std::vector<double> report_area;
 std::vector<std::uint64_t> report_data_bits;
 std::vector<BoundaryTally> report_step_tally;
 std::vector<StepRecord> report_steps;
@@ -342,10 +341,9 @@ void report_start_run() {
     report_window_time = 0;
     zero_htc_hits.clear();
     // Slots in triangle order first, as the files list them.
-    report_area.resize(triangle_table.size());
     for (std::size_t t = 0; t < triangle_table.size(); ++t) {
         report_slot_of(triangle_geometry[t].boundary_id);
-        report_area[t] = heron_area(triangle_table[t]);
+        triangle_table[t].area = heron_area(triangle_table[t]);
     }
     report_data_bits.assign((triangle_table.size() + 63) / 64, 0);
 }
@@ -358,11 +356,11 @@ void report_clear_step() {
 
 void report_zero_htc_hit(int slot, int triangle) { zero_htc_hits.emplace_back(slot, triangle); }
 
-bool report_ready() { return report_area.size() == triangle_table.size(); }
+bool report_ready() { return report_data_bits.size() == (triangle_table.size() + 63) / 64; }
 
 void report_end_step(double time, double interval) {
     for (const auto& [slot, t] : zero_htc_hits) {
-        bool kept = t < static_cast<int>(report_area.size()) &&
+        bool kept = t < static_cast<int>(triangle_table.size()) &&
                     (report_data_bits[static_cast<unsigned>(t) / 64] >> (t % 64) & 1) != 0;
         if (!kept) ++report_step_tally[slot].zero_htc_lost;
     }
@@ -395,10 +393,12 @@ void report_finish_window() {
             w.sample_area = w.q_source = w.ha_source = not_known;
         }
     }
-    std::size_t count = std::min(report_area.size(), triangle_table.size());
+    // The final averages leave an area only where the map shows one: the surface's is worked
+    // out again, by the same operations.
+    const std::size_t count = report_ready() ? triangle_table.size() : 0;
     for (std::size_t t = 0; t < count; ++t) {
         const Triangle& tri = triangle_table[t];
-        const double area = report_area[t];
+        const double area = heron_area(tri);
         BoundaryTally& w = report_window[report_slot_of(triangle_geometry[t].boundary_id)];
         ++w.triangles;
         w.area += area;

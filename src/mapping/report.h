@@ -42,9 +42,9 @@ struct StepRecord {
 // Boundary IDs in order of discovery; slot_of_id maps an ID to its slot.
 extern std::vector<int> report_ids;
 extern std::map<int, int> report_slot_of_id;
-// What the report keeps of each triangle, indexed like triangle_table: its area, and a bit
-// for whether it holds data in the step in progress. Its slot is its boundary ID's.
-extern std::vector<double> report_area;
+// A bit per triangle (by index) for whether it holds data in the step in progress. What else
+// the report needs of a triangle is on the surface: its slot is its boundary ID's, and its
+// area, until the final averages, the Triangle's.
 extern std::vector<std::uint64_t> report_data_bits;
 extern std::vector<BoundaryTally> report_step_tally;  // by slot, the step in progress
 extern std::vector<StepRecord> report_steps;          // the used steps, in order
@@ -63,8 +63,8 @@ inline int report_slot_of(int id) {
     return slot >= 0 ? slot : report_slot(id);
 }
 
-// A new run: the surface's boundaries and areas taken, every sum cleared. Must follow
-// read_surface.
+// A new run: the surface's boundaries taken, each triangle's area set (Heron's formula, as
+// the map prints it), every sum cleared. Must follow read_surface.
 void report_start_run();
 // Clears the step in progress (the mapping methods call it at each step start).
 void report_clear_step();
@@ -101,7 +101,7 @@ inline void report_sample(const CellDataPoint& sample, int triangle, double q, d
 
 // A triangle that holds data in the step in progress, with its step-averaged flux and HTC.
 inline void report_triangle_step(int t, double flux, double htc) {
-    const double area = report_area[t];
+    const double area = triangle_table[t].area;
     BoundaryTally& b = report_step_tally[report_slot_of(triangle_geometry[t].boundary_id)];
     b.q_mapped += flux * area;
     b.ha_mapped += htc * area;

@@ -41,7 +41,7 @@ struct Triangle {
     // are integrals of HTC x temperature x time until then.
     double time_without_hits = 0, time_with_hits = 0;
     double boundary_temp = 0, fluid_temp = 0, flux = 0, htc = 0, yplus = 0;
-    double area = 0;              // set by finish_triangles
+    double area = 0;              // Heron's during the run (the report's), the map's after
     double reach = 0;             // data footprint radius, kept across steps
     double max_hit_distance = 0;  // over the whole run
 };

@@ -70,6 +70,22 @@ TEST_F(HitMapping, ConvectiveColumnsReplaceHtcAndFlux) {
     EXPECT_DOUBLE_EQ(triangle_step[0].step_flux, 3.0);
 }
 
+TEST_F(HitMapping, StepAfterTheTablesAreReleasedMapsAsBefore) {
+    // The end of a run gives the step tables back; a step after that prepares them again.
+    make_strip({0, 0.1, 0.2}, 1.0);
+    hit(0, 10, 300, 1);
+    grow();
+    const TriangleStep before = triangle_step[2];
+    release_hit_mapping();
+    clear_step();
+    hit(0, 10, 300, 1);
+    grow();
+    EXPECT_EQ(triangle_step[2].hit_state, grown);
+    EXPECT_EQ(triangle_step[2].step_htc, before.step_htc);
+    EXPECT_EQ(triangle_step[2].step_fluid_temp, before.step_fluid_temp);
+    EXPECT_EQ(step_counts.grown_count, 2);
+}
+
 TEST_F(HitMapping, MissesAndRefusalsAreCounted) {
     make_strip({0}, 0.5);
     int s = add_sample(10, 300, 1);

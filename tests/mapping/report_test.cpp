@@ -175,6 +175,18 @@ TEST_F(Report, ZeroHtcSampleAloneOnItsTriangleLosesItsFlux) {
     EXPECT_EQ(report_steps[0].tally[0].zero_htc_lost, 1);
 }
 
+TEST_F(Report, ZeroHtcLossIsJudgedInItsOwnStep) {
+    // Triangle 0 holds data in step 1; in step 2 its only sample has HTC 0: lost then,
+    // whatever the step before held.
+    sample(0, 1, 100, 10, 0.5);
+    end_step(1);
+    sample(0, 1, 100, 0, 0.5);
+    sample(1, 1, 100, 10, 0.5);
+    end_step(1);
+    EXPECT_EQ(report_steps[0].tally[0].zero_htc_lost, 0);
+    EXPECT_EQ(report_steps[1].tally[0].zero_htc_lost, 1);
+}
+
 TEST_F(Report, ZeroHtcSampleSharingATriangleKeepsItsFlux) {
     sample(0, 1, 100, 0, 0.25);
     sample(0, 1, 300, 10, 0.25);

@@ -154,6 +154,25 @@ TEST_F(TimeWindow, VertexAveragesWeightByAngleAndBorderVerticesHaveData) {
     EXPECT_DOUBLE_EQ(vertex_averages[0].htc, 10.0);
 }
 
+TEST_F(TimeWindow, VertexAveragesAreMadeAfreshEachTime) {
+    // The averages are a table of their own, made at the end: a second making (a second
+    // run on the surface) must not add to the first.
+    make_square();
+    give_step(0, 10, 300, 300);
+    give_step(1, 30, 400, 400);
+    integrate_step(1.0);
+    finish_triangles();
+    finish_vertices();
+    const std::vector<VertexAverages> first = vertex_averages;
+    finish_vertices();
+    ASSERT_EQ(vertex_averages.size(), first.size());
+    for (std::size_t v = 0; v < first.size(); ++v) {
+        EXPECT_EQ(vertex_averages[v].angle_sum, first[v].angle_sum);
+        EXPECT_EQ(vertex_averages[v].htc, first[v].htc);
+        EXPECT_EQ(vertex_averages[v].time_with_hits, first[v].time_with_hits);
+    }
+}
+
 TEST_F(TimeWindow, VertexWithAnyInitializedTriangleIsInitialized) {
     // Only triangle 0 has data. v1 and v2 are also used by the later triangle 1 without
     // data: they keep triangle 0's values, and only v3 is uninitialized.
