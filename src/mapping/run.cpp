@@ -143,9 +143,10 @@ void start_mapping_run() {
 }
 
 void end_mapping_run() {
-    // The step tables are done with: the vertex averages and the writers' text take their
-    // place rather than adding to them.
+    // The step tables and the samples are done with: the vertex averages and the writers'
+    // text take their place rather than adding to them.
     release_hit_mapping();
+    release_sample_pool();
     if (settings.mapping_method == 1) {
         finish_deposit();
     } else {

@@ -492,6 +492,12 @@ void reset_transfer_reader() {
     extra_names.clear();
 }
 
+void release_sample_pool() {
+    std::vector<CellDataPoint>().swap(sample_pool);
+    std::vector<double>().swap(sample_extra);
+    sample_count = 0;
+}
+
 bool find_first_header(TransferFile& file, const std::string& name) {
     if (!open_line_reader(file.in, name))
         fatal("ERROR: transfer data file %s could not be opened\n", name.c_str());

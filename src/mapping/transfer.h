@@ -75,6 +75,9 @@ struct BlockInfo {
 
 // Resets the reader state for a new run (headings pending, no boundaries, empty pool).
 void reset_transfer_reader();
+// Gives back the sample pool's memory once the last block is mapped: nothing after the run
+// reads the samples.
+void release_sample_pool();
 // Opens the file and skips to its first block header; false when it holds none.
 bool find_first_header(TransferFile& file, const std::string& name);
 // The same for a reader already opened (a file, or memory text in the tests).
