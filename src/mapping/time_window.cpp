@@ -129,8 +129,8 @@ void finish_triangles() {
             tri.htc /= total_time;
             tri.initialized = 1;
         } else {
-            // Steps of no length may have left a product of infinities here: an
-            // uninitialized triangle has no fluid temperature.
+            // Only steps of no length can have added to the integral (0 times a value: -0,
+            // or NaN for an infinite one): an uninitialized triangle keeps the 0 it always had.
             tri.fluid_temp = 0;
             tri.initialized = 0;
             ++uninitialized_count;
