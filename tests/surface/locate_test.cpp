@@ -190,13 +190,13 @@ TEST(LocatePoint, LeafSearchAgreesWithTheWholeSurface) {
         double best_distance = 1e9;
         for (int t = static_cast<int>(triangle_table.size()) - 1; t >= 0; --t) {
             const Triangle& tri = triangle_table[t];
-            double n[3];
-            triangle_normal(tri, n);
+            double normal[3];
+            triangle_normal(tri, normal);
             const Vertex& p0 = vertex_table[tri.vert[0]];
             double r[3] = {p[0] - p0.x, p[1] - p0.y, p[2] - p0.z};
-            double h = r[0] * n[0] + r[1] * n[1] + r[2] * n[2];
+            double h = r[0] * normal[0] + r[1] * normal[1] + r[2] * normal[2];
             if (std::fabs(h) > settings.tolerance || std::fabs(h) >= best_distance) continue;
-            double q[3] = {r[0] - h * n[0], r[1] - h * n[1], r[2] - h * n[2]};
+            double q[3] = {r[0] - h * normal[0], r[1] - h * normal[1], r[2] - h * normal[2]};
             double u, v;
             if (point_in_triangle(q, tri, u, v)) {
                 best = t;
