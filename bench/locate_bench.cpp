@@ -109,9 +109,11 @@ void BM_LocateMillionPoints(benchmark::State& state) {
         const Vertex& p0 = vertex_table[t.vert[0]];
         const double base[3] = {p0.x, p0.y, p0.z};
         const TriangleEdges edges = triangle_edges(t);
+        double normal[3];
+        triangle_normal(t, normal);
         for (int a = 0; a < 3; ++a)
             points[3 * s + a] =
-                base[a] + u * edges.edge1[a] + v * edges.edge2[a] + h * t.normal[a];
+                base[a] + u * edges.edge1[a] + v * edges.edge2[a] + h * normal[a];
     }
     long mapped = 0;
     for (auto _ : state) {

@@ -26,10 +26,8 @@ void fill_surface() {
     extra_names = {"mach", "q_rad"};
     for (int j = 0; j < side; ++j)
         for (int i = 0; i < side; ++i) {
-            Vertex v;
-            v.x = 1e-3 * i;
-            v.y = -1e-3 * j;
-            v.z = 1e-4 * std::sin(0.01 * i * j);
+            vertex_table.push_back(Vertex{1e-3 * i, -1e-3 * j, 1e-4 * std::sin(0.01 * i * j)});
+            VertexAverages v;
             v.initialized = 1;
             v.boundary_temp = 300 + 0.001 * i;
             v.flux = 1e5 + j;
@@ -39,7 +37,7 @@ void fill_surface() {
             v.time_with_hits = 0.02;
             v.angle_sum = 6.283185307;
             v.boundary_id = j % 7;
-            vertex_table.push_back(v);
+            vertex_averages.push_back(v);
             vertex_extra.push_back(0.3);
             vertex_extra.push_back(-12.5);
         }
@@ -51,8 +49,6 @@ void fill_surface() {
                 t.vert[0] = a + k;
                 t.vert[1] = k == 0 ? a + 1 : a + side + 1;
                 t.vert[2] = a + side;
-                t.centroid[0] = 1e-3 * i;
-                t.centroid[1] = -1e-3 * j;
                 t.area = 5e-7;
                 t.initialized = (i + j) % 10 != 0;
                 t.boundary_temp = 300 + 0.001 * i;
@@ -61,8 +57,12 @@ void fill_surface() {
                 t.fluid_temp = 900;
                 t.yplus = 1.5;
                 t.time_with_hits = 0.02;
-                t.boundary_id = j % 7;
+                TriangleGeometry g;
+                g.centroid[0] = 1e-3 * i;
+                g.centroid[1] = -1e-3 * j;
+                g.boundary_id = j % 7;
                 triangle_table.push_back(t);
+                triangle_geometry.push_back(g);
                 triangle_extra.push_back(0.3);
                 triangle_extra.push_back(-12.5);
             }

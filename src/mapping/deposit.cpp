@@ -116,7 +116,7 @@ void choose_levels(const std::vector<int>& mapped) {
         if (!(a > 0)) continue;
         all.push_back(a);
         int t = deposit_sample_triangle[s];
-        int id = triangle_table[t].boundary_id;
+        int id = triangle_geometry[t].boundary_id;
         if (id >= 0 && id < max_boundaries) by_boundary[id].push_back(a);
     }
     if (all.empty()) return;
@@ -125,7 +125,7 @@ void choose_levels(const std::vector<int>& mapped) {
     for (int id = 0; id < max_boundaries; ++id)
         if (!by_boundary[id].empty()) typical_of[id] = median(by_boundary[id]);
     for (std::size_t t = 0; t < triangle_table.size(); ++t) {
-        int id = triangle_table[t].boundary_id;
+        int id = triangle_geometry[t].boundary_id;
         double a = (id >= 0 && id < max_boundaries) ? typical_of[id] : typical;
         double level = std::ceil(std::sqrt(points_per_sample * triangle_area[t] / a));
         quadrature_level[t] = static_cast<std::uint8_t>(std::clamp(level, 1.0, double(max_level)));
@@ -239,7 +239,9 @@ void assign_points(int t, double search, std::vector<Candidate>& candidates) {
     const double p0[3] = {v0.x, v0.y, v0.z};
     const double e1[3] = {v1.x - v0.x, v1.y - v0.y, v1.z - v0.z};
     const double e2[3] = {v2.x - v0.x, v2.y - v0.y, v2.z - v0.z};
-    const double* n = tri.normal;
+    double n[3];
+    triangle_normal(tri, n);
+    const TriangleGeometry& geo = triangle_geometry[t];
     const double p1[3] = {v1.x, v1.y, v1.z}, p2[3] = {v2.x, v2.y, v2.z};
     int range[3][2];
     for (int a = 0; a < 3; ++a) {
@@ -252,7 +254,7 @@ void assign_points(int t, double search, std::vector<Candidate>& candidates) {
     }
     const double tolerance = settings.tolerance;
     const int rule = settings.enforce_boundID_match;
-    const double reach_limit = search + tri.radius;
+    const double reach_limit = search + geo.radius;
     candidates.clear();
     for (int z = range[2][0]; z <= range[2][1]; ++z)
         for (int y = range[1][0]; y <= range[1][1]; ++y) {
@@ -261,14 +263,14 @@ void assign_points(int t, double search, std::vector<Candidate>& candidates) {
             for (int k = first; k < last; ++k) {
                 int s = grid.items[k];
                 const CellDataPoint& sample = sample_pool[s];
-                if (!boundary_allowed(rule, sample.bound_id, tri.boundary_id)) continue;
+                if (!boundary_allowed(rule, sample.bound_id, geo.boundary_id)) continue;
                 const double* x = sample.position;
                 double offset = (x[0] - p0[0]) * n[0] + (x[1] - p0[1]) * n[1] + (x[2] - p0[2]) * n[2];
                 if (std::fabs(offset) > tolerance) continue;
                 Candidate c;
                 for (int a = 0; a < 3; ++a) c.q[a] = x[a] - offset * n[a];
-                double dx = c.q[0] - tri.centroid[0], dy = c.q[1] - tri.centroid[1],
-                       dz = c.q[2] - tri.centroid[2];
+                double dx = c.q[0] - geo.centroid[0], dy = c.q[1] - geo.centroid[1],
+                       dz = c.q[2] - geo.centroid[2];
                 if (dx * dx + dy * dy + dz * dz > reach_limit * reach_limit) continue;
                 double reach = sample_reach(sample.area);
                 c.reach2 = reach * reach;
@@ -339,7 +341,7 @@ void balance(const std::vector<int>& mapped) {
     std::vector<char> at_edge(sample_count, 0);
     auto full = [](int t) { return triangle_wetted[t] >= triangle_area[t] * (1 - 1e-12); };
     auto slot = [](int t) {
-        int id = triangle_table[t].boundary_id;
+        int id = triangle_geometry[t].boundary_id;
         return (id >= 0 && id < max_boundaries) ? id : max_boundaries;
     };
     // Factors first, then one multiplication per pair.
@@ -487,7 +489,7 @@ void limit_htc(double time, const std::string& time_unit) {
     bool convective = settings.use_convective_ht == 1;
     for (int s = 0; s < sample_count; ++s) {
         const CellDataPoint& sample = sample_pool[s];
-        double h = convective ? sample.htc_conv : sample.htc;
+        double h = htc_of_sample(s);
         if (deposit_sample_triangle[s] >= 0 && h > settings.max_htc) {
             say(convective ? "warning: setting max htc value to %f at time %f %s: htc_conv = %f, "
                              "area = %e, at %e %e %e \n"
@@ -536,11 +538,10 @@ void step_figures() {
     f.steps = 1;
     f.whole = whole_count;
     f.max_weight_error = largest_weight_error;
-    bool convective = settings.use_convective_ht == 1;
     for (int s = 0; s < sample_count; ++s) {
         const CellDataPoint& sample = sample_pool[s];
         DepositBoundary& b = f.boundary[sample.bound_id];
-        double q = convective ? sample.flux_conv : sample.flux;
+        double q = flux_of_sample(s);
         if (deposit_sample_triangle[s] < 0) {
             ++f.unmapped;
             if (deposit_sample_triangle[s] == refused_for_boundary_id) ++f.refused;
@@ -561,12 +562,12 @@ void step_figures() {
     for (const Pair& p : pairs) {
         const CellDataPoint& sample = sample_pool[p.sample];
         DepositBoundary& b = f.boundary[sample.bound_id];
-        b.deposited_flux += p.weight * (convective ? sample.flux_conv : sample.flux);
+        b.deposited_flux += p.weight * flux_of_sample(p.sample);
         b.deposited_htc += p.weight * sample_htc[p.sample];
     }
     CoverageTally coverage;
     for (int t : touched) {
-        int id = triangle_table[t].boundary_id;
+        int id = triangle_geometry[t].boundary_id;
         const DepositSums& sums = deposit_step[t];
         if (id >= 0 && id < max_boundaries) f.boundary[id].wetted_area += sums.wetted;
         coverage.add(sums);
@@ -634,7 +635,7 @@ void write_step_files(double time, int dry_count) {
     int number = 1;
     for (std::size_t t = 0; t < triangle_table.size(); ++t) {
         if (deposit_step[t].weight > 0) continue;
-        const double* c = triangle_table[t].centroid;
+        const double* c = triangle_geometry[t].centroid;
         out_format(file, "%d %e %e %e\n", number++, c[0], c[1], c[2]);
     }
     close_point_file(file);
@@ -643,15 +644,14 @@ void write_step_files(double time, int dry_count) {
 // Every sample and every triangle with a deposit into the mapping report, whose sums are
 // method-neutral: the samples with the columns used, the triangles with their step means.
 void report_deposit_step() {
-    bool convective = settings.use_convective_ht == 1;
     for (int s = 0; s < sample_count; ++s) {
         const CellDataPoint& sample = sample_pool[s];
-        report_sample(sample, report_triangle_of[s], convective ? sample.flux_conv : sample.flux,
-                      sample_htc[s], deposit_sample_distance[s]);
+        report_sample(sample, report_triangle_of[s], flux_of_sample(s), sample_htc[s],
+                      deposit_sample_distance[s]);
     }
     if (!report_ready()) return;
     for (int t : touched) {
-        double area = report_triangles[t].area;
+        double area = triangle_table[t].area;
         if (!(area > 0)) continue;
         report_triangle_step(t, deposit_step[t].flux / area, deposit_step[t].htc / area);
     }
@@ -694,7 +694,6 @@ void deposit_samples(double time, const std::string& time_unit) {
     limit_htc(time, time_unit);
     for (const Pair& p : pairs) {
         const CellDataPoint& sample = sample_pool[p.sample];
-        bool convective = settings.use_convective_ht == 1;
         double w = p.weight, h = sample_htc[p.sample];
         DepositSums& sums = deposit_step[p.triangle];
         sums.htc += w * h;
@@ -702,7 +701,7 @@ void deposit_samples(double time, const std::string& time_unit) {
         sums.wall_temp_htc += w * h * sample.boundary_temp;
         sums.fluid_temp += w * sample.fluid_temp;
         sums.wall_temp += w * sample.boundary_temp;
-        sums.flux += w * (convective ? sample.flux_conv : sample.flux);
+        sums.flux += w * flux_of_sample(p.sample);
         sums.yplus += w * sample.yplus;
         sums.weight += w;
         const double* x = extra_of_sample(p.sample);
@@ -818,13 +817,14 @@ void fill_slivers() {
     std::vector<Fill> fills;
     for (std::size_t t = 0; t < triangle_table.size(); ++t) {
         const Triangle& tri = triangle_table[t];
-        if (tri.initialized == 1 || !static_boundary(tri.boundary_id)) continue;
+        const TriangleGeometry& geo = triangle_geometry[t];
+        if (tri.initialized == 1 || !static_boundary(geo.boundary_id)) continue;
         if (!(triangle_area[t] > 0)) continue;
         Fill fill{static_cast<int>(t), 0, 0, 0, 0, 0, std::vector<double>(extra_count, 0.0)};
         double area_sum = 0, htc_area = 0;
         for (int k = 0; k < 3; ++k) {
-            int n = tri.neighbor[k];
-            if (n < 0 || triangle_table[n].boundary_id != tri.boundary_id || !whole_time(n))
+            int n = geo.neighbor[k];
+            if (n < 0 || triangle_geometry[n].boundary_id != geo.boundary_id || !whole_time(n))
                 continue;
             const Triangle& nt = triangle_table[n];
             double a = triangle_area[n];
@@ -844,8 +844,8 @@ void fill_slivers() {
         if (htc_area == 0) {
             // No HTC anywhere near: the plain means of the neighbours' temperatures.
             for (int k = 0; k < 3; ++k) {
-                int n = tri.neighbor[k];
-                if (n < 0 || triangle_table[n].boundary_id != tri.boundary_id || !whole_time(n))
+                int n = geo.neighbor[k];
+                if (n < 0 || triangle_geometry[n].boundary_id != geo.boundary_id || !whole_time(n))
                     continue;
                 fill.fluid_temp += triangle_area[n] * triangle_table[n].fluid_temp / area_sum;
                 fill.wall_temp += triangle_area[n] * triangle_table[n].boundary_temp / area_sum;
@@ -863,11 +863,12 @@ void fill_slivers() {
     std::vector<double> flux_abs(max_boundaries, 0.0), wetted(max_boundaries, 0.0);
     for (std::size_t t = 0; t < triangle_table.size(); ++t) {
         const Triangle& tri = triangle_table[t];
-        if (tri.initialized != 1 || !static_boundary(tri.boundary_id)) continue;
-        htc_before[tri.boundary_id] += tri.htc * triangle_area[t];
-        flux_before[tri.boundary_id] += tri.flux * triangle_area[t];
-        flux_abs[tri.boundary_id] += std::fabs(tri.flux * triangle_area[t]);
-        wetted[tri.boundary_id] += triangle_area[t];
+        const int id = triangle_geometry[t].boundary_id;
+        if (tri.initialized != 1 || !static_boundary(id)) continue;
+        htc_before[id] += tri.htc * triangle_area[t];
+        flux_before[id] += tri.flux * triangle_area[t];
+        flux_abs[id] += std::fabs(tri.flux * triangle_area[t]);
+        wetted[id] += triangle_area[t];
     }
     std::vector<double> htc_after = htc_before, flux_after = flux_before;
     std::vector<bool> filled_boundary(max_boundaries, false);
@@ -885,9 +886,10 @@ void fill_slivers() {
         tri.yplus = fill.yplus;
         double* extra = extra_of_triangle(fill.triangle);
         for (std::size_t e = 0; e < extra_count; ++e) extra[e] = fill.extra[e];
-        htc_after[tri.boundary_id] += fill.htc * area;
-        flux_after[tri.boundary_id] += fill.flux * area;
-        filled_boundary[tri.boundary_id] = true;
+        const int id = triangle_geometry[fill.triangle].boundary_id;
+        htc_after[id] += fill.htc * area;
+        flux_after[id] += fill.flux * area;
+        filled_boundary[id] = true;
         ++gap_fill.triangles;
         gap_fill.area += area;
         gap_fill.flux_moved += fill.flux * area;
@@ -906,12 +908,13 @@ void fill_slivers() {
         if (std::fabs(flux_factor[id] - 1) > std::fabs(gap_fill.flux_factor - 1))
             gap_fill.flux_factor = flux_factor[id];
     }
-    for (Triangle& tri : triangle_table) {
-        if (tri.initialized != 1 || tri.boundary_id < 0 || tri.boundary_id >= max_boundaries ||
-            !filled_boundary[tri.boundary_id])
+    for (std::size_t t = 0; t < triangle_table.size(); ++t) {
+        Triangle& tri = triangle_table[t];
+        const int id = triangle_geometry[t].boundary_id;
+        if (tri.initialized != 1 || id < 0 || id >= max_boundaries || !filled_boundary[id])
             continue;
-        tri.htc *= htc_factor[tri.boundary_id];
-        tri.flux *= flux_factor[tri.boundary_id];
+        tri.htc *= htc_factor[id];
+        tri.flux *= flux_factor[id];
     }
 }
 
@@ -996,7 +999,7 @@ void write_deposit_section(OutFile& file) {
     std::vector<double> low(max_boundaries, 1e300), high(max_boundaries, -1.0);
     std::vector<double> exposed(max_boundaries, 0.0), area(max_boundaries, 0.0);
     for (std::size_t t = 0; t < triangle_table.size() && t < deposit_window.size(); ++t) {
-        int id = triangle_table[t].boundary_id;
+        int id = triangle_geometry[t].boundary_id;
         double a = triangle_area[t];
         if (id < 0 || id >= max_boundaries || !(a > 0) || !(window_time > 0)) continue;
         double e = std::min(1.0, deposit_window[t].wetted / (a * window_time));

@@ -23,16 +23,6 @@ bool growth_plans_allowed = true;
 
 namespace {
 
-// What growth reads of a triangle, in one cache line: the search visits every triangle
-// near every hit, and the full records are several times larger.
-struct GrowthNode {
-    double centroid[3];
-    double radius;
-    int neighbor[3];
-    int boundary_id;
-};
-std::vector<GrowthNode> growth_nodes;
-
 // Sized once for the surface, so a step allocates nothing.
 std::vector<int> hit_chain;        // directly hit triangles in order of first hit
 // In order of first growth; in index order when a plan did the growth (only the grown
@@ -132,8 +122,8 @@ void add_sample(int t, int s, double time, const std::string& time_unit) {
     double area = sample.area;
     step.step_weight += area;
     bool convective = settings.use_convective_ht == 1;
-    double h = convective ? sample.htc_conv : sample.htc;
-    double q = convective ? sample.flux_conv : sample.flux;
+    double h = htc_of_sample(s);
+    double q = flux_of_sample(s);
     if (h > settings.max_htc) {
         say(convective ? "warning: setting max htc value to %f at time %f %s: htc_conv = %f, "
                          "area = %e, at %e %e %e \n"
@@ -205,8 +195,8 @@ int work_grain(int count, int largest) {
 // refusals for boundary ID it meets on the way. Reads only the surface; the marks are the
 // worker's own. The triangles found are also the search's queue, after the origin.
 int search_from(int origin, double origin_reach, SearchScratch& scratch, std::vector<int>& found) {
-    const GrowthNode* nodes = growth_nodes.data();
-    const GrowthNode& o = nodes[origin];
+    const TriangleGeometry* nodes = triangle_geometry.data();
+    const TriangleGeometry& o = nodes[origin];
     // Local copies: the stores below could otherwise alias the settings for the compiler.
     const int mode = settings.enforce_boundID_match;
     const double grow_mult = settings.grow_mult;
@@ -222,11 +212,11 @@ int search_from(int origin, double origin_reach, SearchScratch& scratch, std::ve
     marks[origin] = mark;
     std::size_t next = found.size();
     for (int current = origin;; current = found[next++]) {
-        const GrowthNode& f = nodes[current];
+        const TriangleGeometry& f = nodes[current];
         for (int k = 0; k < 3; ++k) {
             const int n = f.neighbor[k];
             if (n < 0 || marks[n] == mark) continue;
-            const GrowthNode& nt = nodes[n];
+            const TriangleGeometry& nt = nodes[n];
             // Not marked: a refused neighbour is looked at, and counted, again.
             if (growth_refused(mode, origin_boundary, nt.boundary_id)) {
                 ++blocked;
@@ -582,7 +572,7 @@ using Four = double __attribute__((vector_size(32)));
         const int last_position = origin_count - 1 - last;
         ns.last_origin = hit_chain[last_position];
         // The limit of the last origin to reach it; plan.reaches holds its bits.
-        triangle_table[n].reach = (plan.reaches[last_position] + growth_nodes[n].radius) * grow_mult;
+        triangle_table[n].reach = (plan.reaches[last_position] + triangle_geometry[n].radius) * grow_mult;
         if (ns.step_fluid_temp <= 0) ++empty;
     }
     return empty;
@@ -827,8 +817,6 @@ void size_extra_tables() {
     std::size_t extra_size = triangle_table.size() * extra_names.size();
     if (triangle_step_extra.size() != extra_size) triangle_step_extra.assign(extra_size, 0.0);
     if (triangle_extra.size() != extra_size) triangle_extra.assign(extra_size, 0.0);
-    std::size_t vertex_extra_size = vertex_table.size() * extra_names.size();
-    if (vertex_extra.size() != vertex_extra_size) vertex_extra.assign(vertex_extra_size, 0.0);
 }
 
 }  // namespace
@@ -841,17 +829,6 @@ void prepare_hit_mapping() {
         hit_chain.reserve(triangle_count);
         grown_triangles.clear();
         grown_triangles.reserve(triangle_count);
-    }
-    if (growth_nodes.size() != triangle_count) fresh_table(growth_nodes, triangle_count, GrowthNode{});
-    for (std::size_t t = 0; t < triangle_count; ++t) {
-        const Triangle& tri = triangle_table[t];
-        GrowthNode& node = growth_nodes[t];
-        for (int k = 0; k < 3; ++k) {
-            node.centroid[k] = tri.centroid[k];
-            node.neighbor[k] = tri.neighbor[k];
-        }
-        node.radius = tri.radius;
-        node.boundary_id = tri.boundary_id;
     }
     size_extra_tables();
     // No answers kept from another surface, or from this one before it changed.
@@ -867,6 +844,22 @@ void prepare_hit_mapping() {
     // surface, for less than the search's own tables take.
     search_store_limit = std::max<std::size_t>(std::size_t{1} << 20, 32 * triangle_count);
     search_store_limit = std::min<std::size_t>(search_store_limit, std::uint32_t{0xffffffff});
+}
+
+void release_hit_mapping() {
+    std::vector<TriangleStep>().swap(triangle_step);
+    std::vector<double>().swap(triangle_step_extra);
+    std::vector<int>().swap(hit_chain);
+    std::vector<int>().swap(grown_triangles);
+    std::vector<int>().swap(hit_samples);
+    std::vector<LocatedSample>().swap(located);
+    std::vector<std::uint32_t>().swap(stored_search);
+    std::vector<std::uint8_t>().swap(search_store);
+    std::vector<std::uint64_t>().swap(directly_hit);
+    std::vector<SearchScratch>().swap(search_scratch);
+    std::vector<OriginValues>().swap(origin_values);
+    std::vector<double>().swap(origin_extra);
+    plan = GrowthPlan{};
 }
 
 void clear_step() {
@@ -897,11 +890,9 @@ namespace {
 
 // Every sample goes into the report, mapped or not, with the columns add_sample uses.
 void report_outcome(int s, int t, double distance) {
-    const CellDataPoint& sample = sample_pool[s];
-    bool convective = settings.use_convective_ht == 1;
-    double h = convective ? sample.htc_conv : sample.htc;
+    double h = htc_of_sample(s);
     if (h > settings.max_htc) h = settings.max_htc;
-    report_sample(sample, t, convective ? sample.flux_conv : sample.flux, h, distance);
+    report_sample(sample_pool[s], t, flux_of_sample(s), h, distance);
 }
 
 }  // namespace
@@ -1011,7 +1002,7 @@ void grow_from_hits(double time) {
                 const int t = grown_triangles[k];
                 // The limit of the last origin to reach it, as the search measured it.
                 const double origin_reach = triangle_table[triangle_step[t].last_origin].reach;
-                triangle_table[t].reach = (origin_reach + growth_nodes[t].radius) * settings.grow_mult;
+                triangle_table[t].reach = (origin_reach + triangle_geometry[t].radius) * settings.grow_mult;
                 average_step(t);
                 if (triangle_step[t].step_fluid_temp <= 0) ++count;
             }
@@ -1028,7 +1019,7 @@ void grow_from_hits(double time) {
         step_counts.direct_triangle_count, step_counts.direct_hit_count, step_counts.grown_count);
     if (settings.hit_location_output_files == 1) {
         write_newest_first(point_file_name("detailedoutput/grownpoints_%f.dat", time),
-                           grown_triangles, [](int t) { return triangle_table[t].centroid; });
+                           grown_triangles, [](int t) { return triangle_geometry[t].centroid; });
     }
 }
 
@@ -1064,7 +1055,7 @@ void collect_empty(double time) {
     int number = 1;
     for (int t = 0; t < triangle_count; ++t) {
         if (!(triangle_step[t].step_fluid_temp <= 0)) continue;
-        const double* c = triangle_table[t].centroid;
+        const double* c = triangle_geometry[t].centroid;
         out_format(file, "%d %e %e %e\n", number++, c[0], c[1], c[2]);
     }
     close_point_file(file);

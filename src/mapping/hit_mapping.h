@@ -40,10 +40,14 @@ extern StepCounts step_counts;
 // that with growth by searches alone, which false keeps it to.
 extern bool growth_plans_allowed;
 
-// Sizes the step tables for the surface and copies the geometry growth reads into a
-// compact table of its own: at the start of a run, once the surface is complete. Nothing
-// is allocated per step after that (the extra-column tables follow the column count).
+// Sizes the step tables for the surface: at the start of a run, once the surface is
+// complete. Nothing is allocated per step after that (the extra-column tables follow the
+// column count).
 void prepare_hit_mapping();
+// Gives back the memory of the step tables and of the answers kept between steps, once the
+// last step is integrated: the final averages and the writers come after, and need none of
+// it. The next step or run prepares them again.
+void release_hit_mapping();
 // Step start, for every block read: the per-step fields the last step touched and all
 // counters cleared.
 void clear_step();

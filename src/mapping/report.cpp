@@ -14,7 +14,7 @@
 
 std::vector<int> report_ids;
 std::map<int, int> report_slot_of_id;
-std::vector<ReportTriangle> report_triangles;
+std::vector<std::uint64_t> report_data_bits;
 std::vector<BoundaryTally> report_step_tally;
 std::vector<StepRecord> report_steps;
 std::vector<BoundaryTally> report_window;
@@ -340,29 +340,28 @@ void report_start_run() {
     report_window.clear();
     report_window_time = 0;
     zero_htc_hits.clear();
-    report_triangles.resize(triangle_table.size());
+    // Slots in triangle order first, as the files list them.
     for (std::size_t t = 0; t < triangle_table.size(); ++t) {
-        ReportTriangle& rt = report_triangles[t];
-        rt.slot = report_slot_of(triangle_table[t].boundary_id);
-        rt.area = heron_area(triangle_table[t]);
-        rt.data_step = -1;
+        report_slot_of(triangle_geometry[t].boundary_id);
+        triangle_table[t].area = heron_area(triangle_table[t]);
     }
+    report_data_bits.assign((triangle_table.size() + 63) / 64, 0);
 }
 
 void report_clear_step() {
     for (BoundaryTally& b : report_step_tally) b = BoundaryTally{};
     zero_htc_hits.clear();
+    std::fill(report_data_bits.begin(), report_data_bits.end(), 0);
 }
 
 void report_zero_htc_hit(int slot, int triangle) { zero_htc_hits.emplace_back(slot, triangle); }
 
-bool report_ready() { return report_triangles.size() == triangle_table.size(); }
+bool report_ready() { return report_data_bits.size() == (triangle_table.size() + 63) / 64; }
 
 void report_end_step(double time, double interval) {
-    int step = static_cast<int>(report_steps.size());
     for (const auto& [slot, t] : zero_htc_hits) {
-        bool kept = t < static_cast<int>(report_triangles.size()) &&
-                    report_triangles[t].data_step == step;
+        bool kept = t < static_cast<int>(triangle_table.size()) &&
+                    (report_data_bits[static_cast<unsigned>(t) / 64] >> (t % 64) & 1) != 0;
         if (!kept) ++report_step_tally[slot].zero_htc_lost;
     }
     zero_htc_hits.clear();
@@ -394,18 +393,20 @@ void report_finish_window() {
             w.sample_area = w.q_source = w.ha_source = not_known;
         }
     }
-    std::size_t count = std::min(report_triangles.size(), triangle_table.size());
+    // The final averages leave an area only where the map shows one: the surface's is worked
+    // out again, by the same operations.
+    const std::size_t count = report_ready() ? triangle_table.size() : 0;
     for (std::size_t t = 0; t < count; ++t) {
         const Triangle& tri = triangle_table[t];
-        const ReportTriangle& rt = report_triangles[t];
-        BoundaryTally& w = report_window[rt.slot];
+        const double area = heron_area(tri);
+        BoundaryTally& w = report_window[report_slot_of(triangle_geometry[t].boundary_id)];
         ++w.triangles;
-        w.area += rt.area;
+        w.area += area;
         if (tri.initialized != 1) continue;
         ++w.triangles_initialized;
-        w.area_initialized += rt.area;
-        w.q_mapped += tri.flux * rt.area;
-        w.ha_mapped += tri.htc * rt.area;
+        w.area_initialized += area;
+        w.q_mapped += tri.flux * area;
+        w.ha_mapped += tri.htc * area;
     }
 }
 

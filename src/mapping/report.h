@@ -11,6 +11,7 @@
 #include "mapping/transfer.h"
 #include "surface/surface.h"
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -38,17 +39,13 @@ struct StepRecord {
     std::vector<BoundaryTally> tally;  // by slot; slots added later count as empty
 };
 
-// What the report keeps of a triangle: its slot, its area and the last step it held data.
-struct ReportTriangle {
-    double area = 0;
-    int slot = 0;
-    int data_step = -1;
-};
-
 // Boundary IDs in order of discovery; slot_of_id maps an ID to its slot.
 extern std::vector<int> report_ids;
 extern std::map<int, int> report_slot_of_id;
-extern std::vector<ReportTriangle> report_triangles;  // indexed like triangle_table
+// A bit per triangle (by index) for whether it holds data in the step in progress. What else
+// the report needs of a triangle is on the surface: its slot is its boundary ID's, and its
+// area, until the final averages, the Triangle's.
+extern std::vector<std::uint64_t> report_data_bits;
 extern std::vector<BoundaryTally> report_step_tally;  // by slot, the step in progress
 extern std::vector<StepRecord> report_steps;          // the used steps, in order
 extern std::vector<BoundaryTally> report_window;      // by slot, after report_finish_window
@@ -66,8 +63,8 @@ inline int report_slot_of(int id) {
     return slot >= 0 ? slot : report_slot(id);
 }
 
-// A new run: the surface's boundaries and areas taken, every sum cleared. Must follow
-// read_surface.
+// A new run: the surface's boundaries taken, each triangle's area set (Heron's formula, as
+// the map prints it), every sum cleared. Must follow read_surface.
 void report_start_run();
 // Clears the step in progress (the mapping methods call it at each step start).
 void report_clear_step();
@@ -104,11 +101,11 @@ inline void report_sample(const CellDataPoint& sample, int triangle, double q, d
 
 // A triangle that holds data in the step in progress, with its step-averaged flux and HTC.
 inline void report_triangle_step(int t, double flux, double htc) {
-    ReportTriangle& rt = report_triangles[t];
-    BoundaryTally& b = report_step_tally[rt.slot];
-    b.q_mapped += flux * rt.area;
-    b.ha_mapped += htc * rt.area;
-    rt.data_step = static_cast<int>(report_steps.size());
+    const double area = triangle_table[t].area;
+    BoundaryTally& b = report_step_tally[report_slot_of(triangle_geometry[t].boundary_id)];
+    b.q_mapped += flux * area;
+    b.ha_mapped += htc * area;
+    report_data_bits[static_cast<unsigned>(t) / 64] |= std::uint64_t{1} << (t % 64);
 }
 // True when report_triangle_step can be called: the tables follow the surface.
 bool report_ready();

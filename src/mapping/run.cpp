@@ -28,16 +28,12 @@ void zero_run_fields() {
     for (Triangle& tri : triangle_table) {
         tri.time_without_hits = tri.time_with_hits = 0;
         tri.fluid_temp = tri.boundary_temp = tri.flux = tri.htc = tri.yplus = 0;
-        tri.fluid_temp_htc_time = 0;
         tri.max_hit_distance = 0;
     }
-    for (Vertex& vertex : vertex_table) {
-        vertex.time_without_hits = vertex.time_with_hits = 0;
-        vertex.fluid_temp = vertex.boundary_temp = vertex.flux = vertex.htc = vertex.yplus = 0;
-        vertex.angle_sum = 0;
-    }
     for (double& value : triangle_extra) value = 0;
-    for (double& value : vertex_extra) value = 0;
+    // The vertex averages are made afresh at the end.
+    std::vector<VertexAverages>().swap(vertex_averages);
+    std::vector<double>().swap(vertex_extra);
 }
 
 // Blocks of the whole run, for the progress line.
@@ -87,7 +83,7 @@ void write_uninitialized_list() {
     // Listed newest first, so in descending triangle order.
     int number = 1;
     for (auto it = uninitialized_triangles.rbegin(); it != uninitialized_triangles.rend(); ++it) {
-        const double* c = triangle_table[*it].centroid;
+        const double* c = triangle_geometry[*it].centroid;
         out_format(file, "%d %e %e %e\n", number++, c[0], c[1], c[2]);
     }
     close_point_file(file);
@@ -147,6 +143,10 @@ void start_mapping_run() {
 }
 
 void end_mapping_run() {
+    // The step tables and the samples are done with: the vertex averages and the writers'
+    // text take their place rather than adding to them.
+    release_hit_mapping();
+    release_sample_pool();
     if (settings.mapping_method == 1) {
         finish_deposit();
     } else {

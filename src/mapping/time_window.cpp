@@ -86,7 +86,7 @@ int integrate_step(double time) {
         if (step.step_fluid_temp > 0) {
             tri.time_with_hits += dt;
             tri.boundary_temp += dt * step.step_boundary_temp * step.step_htc;
-            tri.fluid_temp_htc_time += dt * step.step_fluid_temp * step.step_htc;
+            tri.fluid_temp += dt * step.step_fluid_temp * step.step_htc;
             tri.flux += dt * step.step_flux;
             tri.htc += dt * step.step_htc;
             tri.yplus += dt * step.step_yplus;
@@ -123,12 +123,15 @@ void finish_triangles() {
             tri.yplus /= tri.time_with_hits;
             double* extra = extra_of_triangle(t);
             for (int k = 0; k < extra_count; ++k) extra[k] /= tri.time_with_hits;
-            tri.fluid_temp = tri.fluid_temp_htc_time / tri.htc;
+            tri.fluid_temp = tri.fluid_temp / tri.htc;
             double total_time = tri.time_with_hits + tri.time_without_hits;
             tri.flux /= total_time;
             tri.htc /= total_time;
             tri.initialized = 1;
         } else {
+            // Only steps of no length can have added to the integral (0 times a value: -0,
+            // or NaN for an infinite one): an uninitialized triangle keeps the 0 it always had.
+            tri.fluid_temp = 0;
             tri.initialized = 0;
             ++uninitialized_count;
             uninitialized_triangles.push_back(t);
@@ -140,23 +143,24 @@ void finish_vertices() {
     int extra_count = static_cast<int>(extra_names.size());
     int triangle_count = static_cast<int>(triangle_table.size());
     int vertex_count = static_cast<int>(vertex_table.size());
+    vertex_averages.assign(vertex_table.size(), VertexAverages{});
+    vertex_extra.assign(vertex_table.size() * extra_names.size(), 0.0);
     // A vertex is initialized when any triangle using it is: it then has that triangle's
     // data and angle, so its averages are defined whatever its other triangles hold. Its
     // times then come from those triangles alone; an uninitialized neighbour's time, over
     // the initialized angles only, would make its total longer than the window.
-    for (Vertex& vertex : vertex_table) vertex.initialized = 0;
     for (const Triangle& tri : triangle_table)
         if (tri.time_with_hits > 0)
-            for (int j = 0; j < 3; ++j) vertex_table[tri.vert[j]].initialized = 1;
+            for (int j = 0; j < 3; ++j) vertex_averages[tri.vert[j]].initialized = 1;
     for (int t = 0; t < triangle_count; ++t) {
         const Triangle& tri = triangle_table[t];
-        for (int j = 0; j < 3; ++j) vertex_table[tri.vert[j]].reach = 100;
+        for (int j = 0; j < 3; ++j) vertex_averages[tri.vert[j]].reach = 100;
         bool has_data = tri.time_with_hits > 0;
         const double* extra = extra_of_triangle(t);
         double corner_angle[3];
         triangle_corner_angles(tri, corner_angle);
         for (int j = 0; j < 3; ++j) {
-            Vertex& vertex = vertex_table[tri.vert[j]];
+            VertexAverages& vertex = vertex_averages[tri.vert[j]];
             double w = corner_angle[j];
             if (!has_data) {
                 if (!vertex.initialized) vertex.time_without_hits += w * tri.time_without_hits;
@@ -173,11 +177,11 @@ void finish_vertices() {
             if (tri.reach > 0) vertex.reach = tri.reach;
             double* vertex_extra_values = extra_of_vertex(tri.vert[j]);
             for (int k = 0; k < extra_count; ++k) vertex_extra_values[k] += w * extra[k];
-            vertex.boundary_id = tri.boundary_id;
+            vertex.boundary_id = triangle_geometry[t].boundary_id;
         }
     }
     for (int v = 0; v < vertex_count; ++v) {
-        Vertex& vertex = vertex_table[v];
+        VertexAverages& vertex = vertex_averages[v];
         // No initialized triangle, or only angles of 0: nothing to average, and the
         // writers skip the uninitialized ones.
         if (vertex.angle_sum == 0) continue;

@@ -353,7 +353,6 @@ void adopt_layout(const ColumnLayout& layout) {
 struct RowShape {
     bool legacy;
     std::size_t extra_count;
-    int flux_conv_extra, htc_conv_extra;
 };
 
 // One data row into pool record `index`. The first word (Number) is already behind `row`.
@@ -411,14 +410,6 @@ void parse_row(const LineReader& in, WordScanner row, BlockTarget& target, const
         std::size_t k = 0;
         while (k < extra_count && row.next_real(extra[k])) ++k;
         for (; k < extra_count; ++k) extra[k] = 0;  // a short row: the rest reads as 0
-        if (shape.flux_conv_extra >= 0) {
-            sample.flux_conv = extra[shape.flux_conv_extra];
-            sample.htc_conv = extra[shape.htc_conv_extra];
-        } else {
-            sample.flux_conv = sample.htc_conv = 0;
-        }
-    } else {
-        sample.flux_conv = sample.htc_conv = 0;
     }
 }
 
@@ -462,8 +453,7 @@ BlockInfo read_block_into(TransferFile& file, BlockTarget& target) {
     }
 
     const ColumnLayout& layout = target.layout;
-    const RowShape shape{layout.legacy, layout.extra_names.size(), layout.flux_conv_extra,
-                         layout.htc_conv_extra};
+    const RowShape shape{layout.legacy, layout.extra_names.size()};
     int count = 0, boundaries = target.boundary_count;
     while (next_significant_line(file.in, line)) {
         if (is_block_header_word(line.first_word)) {
@@ -480,6 +470,12 @@ BlockInfo read_block_into(TransferFile& file, BlockTarget& target) {
     }
     target.count = count;
     target.boundary_count = boundaries;
+    // The pool grew by doubling while the first block came in; it is kept for the whole run,
+    // so the room beyond its rows goes back once (blocks are mostly of one size).
+    if (target.pool.capacity() - target.pool.size() > target.pool.size() / 8) {
+        target.pool.shrink_to_fit();
+        target.extra.shrink_to_fit();
+    }
     return finish();
 }
 
@@ -494,6 +490,12 @@ void reset_transfer_reader() {
     boundary_count = 0;
     std::memset(boundary_displacement, 0, sizeof boundary_displacement);
     extra_names.clear();
+}
+
+void release_sample_pool() {
+    std::vector<CellDataPoint>().swap(sample_pool);
+    std::vector<double>().swap(sample_extra);
+    sample_count = 0;
 }
 
 bool find_first_header(TransferFile& file, const std::string& name) {

@@ -13,7 +13,6 @@
 struct CellDataPoint {
     int bound_id = 0;
     double fluid_temp = 0, boundary_temp = 0, flux = 0, htc = 0;
-    double flux_conv = 0, htc_conv = 0;
     double yplus = 0;
     double area = 0;
     double position[3] = {0, 0, 0};  // X_ORIG, Y_ORIG, Z_ORIG in the full layout
@@ -39,12 +38,26 @@ struct ColumnLayout {
     // The additional columns taken into the mapping; extra_names while this layout is current.
     std::vector<std::string> extra_names;
     // Positions of FLUX_CONV and HTC_CONV among them when the convective columns are mapped
-    // (their values are also copied into flux_conv and htc_conv); -1 otherwise.
+    // (flux_of_sample and htc_of_sample read them there); -1 otherwise.
     int flux_conv_extra = -1;
     int htc_conv_extra = -1;
 };
 // The layout of the current block.
 extern ColumnLayout column_layout;
+
+// The flux and HTC the mapping takes from pool record s: FLUX_CONV and HTC_CONV, among the
+// additional columns, when use_convective_ht is 1 (0 while they are not known); FLUX and HTC
+// otherwise.
+inline double flux_of_sample(int s) {
+    if (settings.use_convective_ht != 1) return sample_pool[s].flux;
+    return column_layout.flux_conv_extra >= 0 ? extra_of_sample(s)[column_layout.flux_conv_extra]
+                                              : 0.0;
+}
+inline double htc_of_sample(int s) {
+    if (settings.use_convective_ht != 1) return sample_pool[s].htc;
+    return column_layout.htc_conv_extra >= 0 ? extra_of_sample(s)[column_layout.htc_conv_extra]
+                                             : 0.0;
+}
 
 struct TransferFile {
     LineReader in;
@@ -62,6 +75,9 @@ struct BlockInfo {
 
 // Resets the reader state for a new run (headings pending, no boundaries, empty pool).
 void reset_transfer_reader();
+// Gives back the sample pool's memory once the last block is mapped: nothing after the run
+// reads the samples.
+void release_sample_pool();
 // Opens the file and skips to its first block header; false when it holds none.
 bool find_first_header(TransferFile& file, const std::string& name);
 // The same for a reader already opened (a file, or memory text in the tests).

@@ -11,8 +11,8 @@ namespace {
 // extras follow it.
 double gmv_value(int v, int position) {
     if (position < 5) return vertex_variable(v, position);
-    if (vertex_table[v].initialized != 1) return -1.0;
-    if (position == 5) return vertex_table[v].reach;
+    if (vertex_averages[v].initialized != 1) return -1.0;
+    if (position == 5) return vertex_averages[v].reach;
     return extra_of_vertex(v)[position - 6];
 }
 

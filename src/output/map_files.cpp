@@ -43,13 +43,14 @@ bool accepted(const BoundaryGroup* group, int boundary_id, int initialized) {
 
 void format_triangle_line(std::string& text, const OutFile& file, int t) {
     const Triangle& tri = triangle_table[t];
-    text_format(text, file, "%d %e %e %e %e %e %e %e %e %e %e %e", t, tri.centroid[0],
-                tri.centroid[1], tri.centroid[2], tri.area, tri.boundary_temp, tri.flux, tri.htc,
+    const TriangleGeometry& geo = triangle_geometry[t];
+    text_format(text, file, "%d %e %e %e %e %e %e %e %e %e %e %e", t, geo.centroid[0],
+                geo.centroid[1], geo.centroid[2], tri.area, tri.boundary_temp, tri.flux, tri.htc,
                 tri.fluid_temp, tri.yplus, tri.time_with_hits,
                 tri.time_with_hits + tri.time_without_hits);
     const double* extra = extra_of_triangle(t);
     for (std::size_t k = 0; k < extra_names.size(); ++k) text_format(text, file, " %e", extra[k]);
-    text_format(text, file, " %d\n", tri.boundary_id);
+    text_format(text, file, " %d\n", geo.boundary_id);
 }
 
 // Running sums of one element's accepted triangles.
@@ -122,8 +123,8 @@ int write_triangle_map(const std::string& file_name, const std::string& time_uni
     ElementRun run;
     std::vector<int> lines;
     for (int t = 0; t < triangle_count; ++t) {
-        const Triangle& tri = triangle_table[t];
-        if (!accepted(chosen, tri.boundary_id, tri.initialized)) continue;
+        if (!accepted(chosen, triangle_geometry[t].boundary_id, triangle_table[t].initialized))
+            continue;
         ++printed_triangle_count;
         if (!abaqus) {
             lines.push_back(t);
@@ -148,6 +149,7 @@ int write_triangle_map(const std::string& file_name, const std::string& time_uni
 int write_vertex_map(const std::string& file_name, const std::string& time_unit,
                      int dedicated, int group) {
     const BoundaryGroup* chosen = selected_group(file_name, dedicated, group);
+    assert(vertex_averages.size() == vertex_table.size());
     assert(vertex_extra.size() >= vertex_table.size() * extra_names.size());
     OutFile file;
     open_map_file(file, file_name);
@@ -162,12 +164,13 @@ int write_vertex_map(const std::string& file_name, const std::string& time_unit,
     int vertex_count = static_cast<int>(vertex_table.size());
     std::vector<int> lines;
     for (int v = 0; v < vertex_count; ++v)
-        if (accepted(chosen, vertex_table[v].boundary_id, vertex_table[v].initialized))
+        if (accepted(chosen, vertex_averages[v].boundary_id, vertex_averages[v].initialized))
             lines.push_back(v);
     out_lines(file, static_cast<int>(lines.size()), [&](std::string& text, int k) {
         const int v = lines[k];
-        const Vertex& vert = vertex_table[v];
-        text_format(text, file, "%d %e %e %e %e %e %e %e %e %e %e", v, vert.x, vert.y, vert.z,
+        const Vertex& point = vertex_table[v];
+        const VertexAverages& vert = vertex_averages[v];
+        text_format(text, file, "%d %e %e %e %e %e %e %e %e %e %e", v, point.x, point.y, point.z,
                     vert.boundary_temp, vert.flux, vert.htc, vert.fluid_temp, vert.yplus,
                     vert.time_with_hits, vert.time_with_hits + vert.time_without_hits);
         const double* extra = extra_of_vertex(v);

@@ -41,7 +41,7 @@ inline void out_name_record(OutFile& file, const std::string& text, char filler)
 // Viewer files give every vertex a value: an uninitialized one gets -1 in every variable.
 // Position 0 boundary_temp, 1 flux, 2 htc, 3 fluid_temp, 4 yplus, 5 on the extras.
 inline double vertex_variable(int v, int position) {
-    const Vertex& vert = vertex_table[v];
+    const VertexAverages& vert = vertex_averages[v];
     if (vert.initialized != 1) return -1.0;
     switch (position) {
         case 0: return vert.boundary_temp;
@@ -67,14 +67,14 @@ inline BoundaryParts sort_triangles_by_boundary() {
     parts.begin.assign(BoundaryParts::max_boundary_id + 2, 0);
     int n = static_cast<int>(triangle_table.size());
     for (int t = 0; t < n; ++t) {
-        int b = triangle_table[t].boundary_id;
+        int b = triangle_geometry[t].boundary_id;
         if (b >= 0 && b <= BoundaryParts::max_boundary_id) ++parts.begin[b + 1];
     }
     for (int b = 0; b <= BoundaryParts::max_boundary_id; ++b) parts.begin[b + 1] += parts.begin[b];
     parts.triangles.resize(parts.begin.back());
     std::vector<int> next(parts.begin.begin(), parts.begin.end() - 1);
     for (int t = 0; t < n; ++t) {
-        int b = triangle_table[t].boundary_id;
+        int b = triangle_geometry[t].boundary_id;
         if (b >= 0 && b <= BoundaryParts::max_boundary_id) parts.triangles[next[b]++] = t;
     }
     return parts;

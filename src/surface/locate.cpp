@@ -451,10 +451,11 @@ void prepare_locate_triangles() {
         solving_axes(edge1, edge2, i, j);
         target.axis_i = static_cast<std::uint8_t>(i);
         target.axis_j = static_cast<std::uint8_t>(j);
-        locate_boundary_ids[t] = source.boundary_id;
+        locate_boundary_ids[t] = triangle_geometry[t].boundary_id;
         // No plane, no sample: the NaN of such a triangle's solve would refuse every one,
         // but a normal that failed to normalise is not a number to rely on.
-        const double* n = source.normal;
+        double n[3];
+        triangle_normal(source, n);
         const bool has_area = n[0] * n[0] + n[1] * n[1] + n[2] * n[2] > 0.5;
         // A root is zero exactly when its square is.
         auto apart = [&](int from, int to) {

@@ -19,6 +19,8 @@
 
 std::vector<Vertex> vertex_table;
 std::vector<Triangle> triangle_table;
+std::vector<TriangleGeometry> triangle_geometry;
+std::vector<VertexAverages> vertex_averages;
 std::vector<std::string> extra_names;
 std::vector<double> triangle_extra;
 std::vector<double> vertex_extra;
@@ -156,24 +158,27 @@ bool has_zero_edge(const double p[3][3]) {
     return distance(p[0], p[1]) == 0 || distance(p[1], p[2]) == 0 || distance(p[2], p[0]) == 0;
 }
 
-// Centroid, bounding radius and unit normal.
-void compute_geometry(Triangle& t, const double p[3][3]) {
+// Centroid and bounding radius.
+void compute_geometry(TriangleGeometry& g, const double p[3][3]) {
     // 0.3333333, not 1.0 / 3: map files written with this factor are what users diff against.
     for (int axis = 0; axis < 3; ++axis) {
-        t.centroid[axis] = 0;
-        for (int k = 0; k < 3; ++k) t.centroid[axis] += 0.3333333 * p[k][axis];
+        g.centroid[axis] = 0;
+        for (int k = 0; k < 3; ++k) g.centroid[axis] += 0.3333333 * p[k][axis];
     }
-    t.radius = std::max({distance(t.centroid, p[0]), distance(t.centroid, p[1]),
-                         distance(t.centroid, p[2])});
+    g.radius = std::max({distance(g.centroid, p[0]), distance(g.centroid, p[1]),
+                         distance(g.centroid, p[2])});
+}
+
+void normal_of(const double p[3][3], double normal[3]) {
     double e1[3], e2[3];
     for (int axis = 0; axis < 3; ++axis) {
         e1[axis] = p[1][axis] - p[0][axis];
         e2[axis] = p[2][axis] - p[0][axis];
     }
-    t.normal[0] = e1[1] * e2[2] - e1[2] * e2[1];
-    t.normal[1] = e1[2] * e2[0] - e1[0] * e2[2];
-    t.normal[2] = e1[0] * e2[1] - e1[1] * e2[0];
-    normalize(t.normal);
+    normal[0] = e1[1] * e2[2] - e1[2] * e2[1];
+    normal[1] = e1[2] * e2[0] - e1[0] * e2[2];
+    normal[2] = e1[0] * e2[1] - e1[1] * e2[0];
+    normalize(normal);
 }
 
 // Per-vertex lists of the triangles using each vertex, ascending (a triangle naming the
@@ -189,8 +194,8 @@ struct VertexLists {
         for (std::size_t v = 0; v < vertex_count; ++v) offsets[v + 1] += offsets[v];
         triangles.resize(3 * table.size());
         std::vector<int> fill(offsets.begin(), offsets.end() - 1);
-        for (const Triangle& t : table)
-            for (int k = 0; k < 3; ++k) triangles[fill[t.vert[k]]++] = t.index;
+        for (std::size_t t = 0; t < table.size(); ++t)
+            for (int k = 0; k < 3; ++k) triangles[fill[table[t].vert[k]]++] = static_cast<int>(t);
     }
 };
 
@@ -225,22 +230,32 @@ int neighbor_across(const VertexLists& lists, int t, int p, int q) {
 void find_neighbors(std::size_t vertex_count) {
     VertexLists lists;
     lists.build(triangle_table, vertex_count);
-    for (Triangle& t : triangle_table)
+    for (std::size_t t = 0; t < triangle_table.size(); ++t) {
+        const int* vert = triangle_table[t].vert;
+        int* neighbor = triangle_geometry[t].neighbor;
         for (int k = 0; k < 3; ++k)
-            t.neighbor[k] = neighbor_across(lists, t.index, t.vert[k], t.vert[(k + 1) % 3]);
+            neighbor[k] = neighbor_across(lists, static_cast<int>(t), vert[k], vert[(k + 1) % 3]);
+    }
 }
 
 }  // namespace
 
+void triangle_normal(const Triangle& triangle, double normal[3]) {
+    double p[3][3];
+    corners_of(triangle, p);
+    normal_of(p, normal);
+}
+
 TriangleEdges triangle_edges(const Triangle& triangle) {
     double p[3][3];
     corners_of(triangle, p);
+    double n[3];
+    normal_of(p, n);
     TriangleEdges edges;
     for (int axis = 0; axis < 3; ++axis) {
         edges.edge1[axis] = p[1][axis] - p[0][axis];
         edges.edge2[axis] = p[2][axis] - p[0][axis];
     }
-    const double* n = triangle.normal;
     for (int k = 0; k < 3; ++k) {
         const double* from = p[k];
         const double* to = p[(k + 1) % 3];
@@ -300,6 +315,8 @@ void read_surface_from(LineReader& in) {
     // input can hold, and grow from there should a count still be larger.
     vertex_table.clear();
     triangle_table.clear();
+    triangle_geometry.clear();
+    vertex_averages.clear();
     reserve_table(vertex_table, std::min(vertex_count, lines_left_at_most(in)));
     std::vector<int> ids;
     ids.reserve(static_cast<std::size_t>(std::min(vertex_count, lines_left_at_most(in))));
@@ -319,7 +336,6 @@ void read_surface_from(LineReader& in) {
                   max_vertex_id);
         ids.push_back(id);
         Vertex& v = vertex_table.emplace_back();
-        v.index = i;
         v.x = xyz[0];
         v.y = xyz[1];
         v.z = xyz[2];
@@ -339,6 +355,7 @@ void read_surface_from(LineReader& in) {
     ids = std::vector<int>();
 
     reserve_table(triangle_table, std::min(triangle_count, lines_left_at_most(in)));
+    reserve_table(triangle_geometry, std::min(triangle_count, lines_left_at_most(in)));
     const char* triangle_form = "a triangle line \"ID ID ID boundary-ID\"";
     for (int j = 0; j < triangle_count; ++j) {
         if (!next_line(in, line)) refuse_short_file(in, "triangle", triangle_count, j);
@@ -348,7 +365,7 @@ void read_surface_from(LineReader& in) {
             if (!next_word(rest, words[0]) || !read_whole_integer_any_base(words[0], value[k]))
                 refuse_line(in, triangle_form, line);
         Triangle& t = triangle_table.emplace_back();
-        t.index = j;
+        TriangleGeometry& g = triangle_geometry.emplace_back();
         for (int k = 0; k < 3; ++k) {
             int id = value[k];
             if (id < 0 || id > max_vertex_id)
@@ -376,8 +393,8 @@ void read_surface_from(LineReader& in) {
                     say("nan found for vertex angle %d in triangle %d\n", k, j);
             }
         }
-        compute_geometry(t, p);
-        t.boundary_id = value[3];
+        compute_geometry(g, p);
+        g.boundary_id = value[3];
     }
     id_table = IdTable();
 

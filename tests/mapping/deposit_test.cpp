@@ -293,8 +293,10 @@ Totals sample_totals(const std::vector<Sample>& samples) {
 // Sum of value x area over initialized triangles, after the window.
 Totals triangle_totals(int boundary = -1) {
     Totals t;
-    for (const Triangle& tri : triangle_table) {
-        if (tri.initialized != 1 || (boundary >= 0 && tri.boundary_id != boundary)) continue;
+    for (std::size_t k = 0; k < triangle_table.size(); ++k) {
+        const Triangle& tri = triangle_table[k];
+        const int id = triangle_geometry[k].boundary_id;
+        if (tri.initialized != 1 || (boundary >= 0 && id != boundary)) continue;
         t.htc += tri.htc * tri.area;
         t.flux += tri.flux * tri.area;
         t.area += tri.area;
@@ -575,7 +577,7 @@ TEST_F(Deposit, MovingPistonMatchesTheExposureAndTheHeatRate) {
             exposure += area_above(static_cast<int>(t), Piston::top(k)) / Piston::steps;
         double htc = triangle_table[t].initialized ? triangle_table[t].htc : 0;
         double error = std::fabs(htc - 500 * exposure) / 500;
-        if (error > worst) worst_at = {triangle_table[t].centroid[2], exposure, htc / 500};
+        if (error > worst) worst_at = {triangle_geometry[t].centroid[2], exposure, htc / 500};
         worst = std::max(worst, error);
         if (exposure > 0.5) worst_exposed = std::max(worst_exposed, error / exposure);
     }
@@ -698,10 +700,11 @@ TEST_F(Deposit, TimeAlgebraOfZeroHtcAndMissingBoundary) {
     run.step(s2, 3);
     run.step(s3, 2);
     finish_deposit();
-    for (const Triangle& tri : triangle_table) {
+    for (std::size_t t = 0; t < triangle_table.size(); ++t) {
+        const Triangle& tri = triangle_table[t];
         ASSERT_EQ(tri.initialized, 1);
         double tau = 6;
-        bool first = tri.boundary_id == 1;
+        bool first = triangle_geometry[t].boundary_id == 1;
         // Whole-time exposure on 1, steps 1 and 2 only on 2.
         EXPECT_NEAR(tri.time_with_hits, first ? 6 : 4, 1e-9);
         EXPECT_NEAR(tri.time_with_hits + tri.time_without_hits, tau, 1e-12);
@@ -740,9 +743,9 @@ TEST_F(Deposit, TouchingBoundariesDoNotMixUnderTheIdMatch) {
         run.step(samples);
         finish_deposit();
         double highest_on_1 = 0;
-        for (const Triangle& tri : triangle_table)
-            if (tri.boundary_id == 1 && tri.initialized == 1)
-                highest_on_1 = std::max(highest_on_1, tri.htc);
+        for (std::size_t t = 0; t < triangle_table.size(); ++t)
+            if (triangle_geometry[t].boundary_id == 1 && triangle_table[t].initialized == 1)
+                highest_on_1 = std::max(highest_on_1, triangle_table[t].htc);
         if (rule == 1) {
             EXPECT_LT(highest_on_1, 100 * 1.02);
             for (int b : {1, 2}) {
@@ -938,7 +941,7 @@ TEST_F(Deposit, StaticRingMeshedWallIsWettedWholeEveryStep) {
     double low_coverage = 1e300, high_coverage = 0;
     for (std::size_t t = 0; t < triangle_table.size(); ++t) {
         const Triangle& tri = triangle_table[t];
-        if (tri.boundary_id != 3) continue;
+        if (triangle_geometry[t].boundary_id != 3) continue;
         ++head_triangles;
         SCOPED_TRACE(t);
         ASSERT_EQ(tri.initialized, 1);

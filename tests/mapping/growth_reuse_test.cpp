@@ -18,12 +18,12 @@ namespace {
 void make_grid(int width, int height) {
     const int count = 2 * width * height;
     triangle_table.assign(count, Triangle{});
+    triangle_geometry.assign(count, TriangleGeometry{});
     auto id = [&](int i, int j, int half) { return 2 * (j * width + i) + half; };
     for (int j = 0; j < height; ++j)
         for (int i = 0; i < width; ++i)
             for (int half = 0; half < 2; ++half) {
-                Triangle& tri = triangle_table[id(i, j, half)];
-                tri.index = id(i, j, half);
+                TriangleGeometry& tri = triangle_geometry[id(i, j, half)];
                 tri.centroid[0] = i + (half ? 2.0 / 3 : 1.0 / 3);
                 tri.centroid[1] = j + (half ? 2.0 / 3 : 1.0 / 3);
                 tri.radius = 0.75;

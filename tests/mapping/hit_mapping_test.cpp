@@ -60,15 +60,30 @@ TEST_F(HitMapping, HtcAboveLimitIsCutFluxIsNot) {
 }
 
 TEST_F(HitMapping, ConvectiveColumnsReplaceHtcAndFlux) {
-    settings.use_convective_ht = 1;
+    use_convective_columns();
     make_strip({0}, 0.5);
     int s = add_sample(999, 300, 2);
-    sample_pool[s].htc_conv = 7;
-    sample_pool[s].flux_conv = 3;
+    set_convective_columns(s, 3, 7);
     record_hit(s, 0, 0, 1.0, "s");
     grow();
     EXPECT_DOUBLE_EQ(triangle_step[0].step_htc, 7.0);
     EXPECT_DOUBLE_EQ(triangle_step[0].step_flux, 3.0);
+}
+
+TEST_F(HitMapping, StepAfterTheTablesAreReleasedMapsAsBefore) {
+    // The end of a run gives the step tables back; a step after that prepares them again.
+    make_strip({0, 0.1, 0.2}, 1.0);
+    hit(0, 10, 300, 1);
+    grow();
+    const TriangleStep before = triangle_step[2];
+    release_hit_mapping();
+    clear_step();
+    hit(0, 10, 300, 1);
+    grow();
+    EXPECT_EQ(triangle_step[2].hit_state, grown);
+    EXPECT_EQ(triangle_step[2].step_htc, before.step_htc);
+    EXPECT_EQ(triangle_step[2].step_fluid_temp, before.step_fluid_temp);
+    EXPECT_EQ(step_counts.grown_count, 2);
 }
 
 TEST_F(HitMapping, MissesAndRefusalsAreCounted) {
@@ -175,10 +190,10 @@ TEST_F(HitMapping, BoundaryIdMatchBlocksGrowthAndCountsEachRefusal) {
     // neighbour of both 1 and 3, so it is refused, and counted, twice.
     settings.enforce_boundID_match = 1;
     make_strip({0, 0.1, 0.2, 0.3}, 1.0);
-    triangle_table[1].neighbor[2] = 3;
-    triangle_table[3].neighbor[2] = 1;
-    for (int t : {0, 1, 3}) triangle_table[t].boundary_id = 3;
-    triangle_table[2].boundary_id = 4;
+    triangle_geometry[1].neighbor[2] = 3;
+    triangle_geometry[3].neighbor[2] = 1;
+    for (int t : {0, 1, 3}) triangle_geometry[t].boundary_id = 3;
+    triangle_geometry[2].boundary_id = 4;
     hit(0, 10, 300, 1);
     grow();
     EXPECT_EQ(triangle_step[1].hit_state, grown);
@@ -191,14 +206,14 @@ TEST_F(HitMapping, PistonValuesStayOnThePiston) {
     // Mode 2: boundary 1 never grows onto 2, but 2 grows onto 1.
     settings.enforce_boundID_match = 2;
     make_strip({0, 0.1, 5, 5.1}, 1.0);
-    triangle_table[0].boundary_id = 1;
-    triangle_table[1].boundary_id = 2;
-    triangle_table[2].boundary_id = 2;
-    triangle_table[3].boundary_id = 1;
-    triangle_table[1].neighbor[0] = -1;  // two separate pairs: 0-1 and 2-3
-    triangle_table[2].neighbor[1] = 3;
-    triangle_table[1].neighbor[1] = -1;
-    triangle_table[2].neighbor[0] = -1;
+    triangle_geometry[0].boundary_id = 1;
+    triangle_geometry[1].boundary_id = 2;
+    triangle_geometry[2].boundary_id = 2;
+    triangle_geometry[3].boundary_id = 1;
+    triangle_geometry[1].neighbor[0] = -1;  // two separate pairs: 0-1 and 2-3
+    triangle_geometry[2].neighbor[1] = 3;
+    triangle_geometry[1].neighbor[1] = -1;
+    triangle_geometry[2].neighbor[0] = -1;
     hit(0, 10, 300, 1);
     hit(2, 10, 300, 1);
     grow();

@@ -32,21 +32,20 @@ protected:
         for (int v = 0; v < 4; ++v) {
             vertex_table[v].x = xy[v][0];
             vertex_table[v].y = xy[v][1];
-            vertex_table[v].index = v;
         }
         triangle_table.assign(2, Triangle{});
+        triangle_geometry.assign(2, TriangleGeometry{});
         int corners[2][3] = {{0, 1, 2}, {3, 2, 1}};
         for (int t = 0; t < 2; ++t) {
-            Triangle& tri = triangle_table[t];
-            tri.index = t;
+            TriangleGeometry& geo = triangle_geometry[t];
             for (int k = 0; k < 3; ++k) {
-                tri.vert[k] = corners[t][k];
-                tri.centroid[0] += xy[corners[t][k]][0] / 3;
-                tri.centroid[1] += xy[corners[t][k]][1] / 3;
+                triangle_table[t].vert[k] = corners[t][k];
+                geo.centroid[0] += xy[corners[t][k]][0] / 3;
+                geo.centroid[1] += xy[corners[t][k]][1] / 3;
             }
-            tri.radius = 0.5;
-            tri.neighbor[1] = 1 - t;  // across the diagonal
-            tri.boundary_id = t == 0 ? id0 : id1;
+            geo.radius = 0.5;
+            geo.neighbor[1] = 1 - t;  // across the diagonal
+            geo.boundary_id = t == 0 ? id0 : id1;
         }
         prepare_hit_mapping();
         report_start_run();
@@ -176,6 +175,18 @@ TEST_F(Report, ZeroHtcSampleAloneOnItsTriangleLosesItsFlux) {
     EXPECT_EQ(report_steps[0].tally[0].zero_htc_lost, 1);
 }
 
+TEST_F(Report, ZeroHtcLossIsJudgedInItsOwnStep) {
+    // Triangle 0 holds data in step 1; in step 2 its only sample has HTC 0: lost then,
+    // whatever the step before held.
+    sample(0, 1, 100, 10, 0.5);
+    end_step(1);
+    sample(0, 1, 100, 0, 0.5);
+    sample(1, 1, 100, 10, 0.5);
+    end_step(1);
+    EXPECT_EQ(report_steps[0].tally[0].zero_htc_lost, 0);
+    EXPECT_EQ(report_steps[1].tally[0].zero_htc_lost, 1);
+}
+
 TEST_F(Report, ZeroHtcSampleSharingATriangleKeepsItsFlux) {
     sample(0, 1, 100, 0, 0.25);
     sample(0, 1, 300, 10, 0.25);
@@ -190,11 +201,11 @@ TEST_F(Report, ZeroHtcSampleSharingATriangleKeepsItsFlux) {
 
 TEST_F(Report, HtcIsTakenAfterTheLimitAndConvectiveColumnsWhenAsked) {
     settings.max_htc = 50;
-    settings.use_convective_ht = 1;
+    use_convective_columns();
+    clear_step();
     int s = add_sample(0, 400, 0.5, 350, 0);
     sample_pool[s].bound_id = 1;
-    sample_pool[s].htc_conv = 80;    // limited to 50
-    sample_pool[s].flux_conv = 120;  // the flux is never limited
+    set_convective_columns(s, 120, 80);  // HTC limited to 50; the flux is never limited
     record_hit(s, 0, 0, 1.0, "s");
     end_step(1);
     const BoundaryTally& b = window(1);

@@ -84,15 +84,13 @@ void make_square() {
     for (int v = 0; v < 4; ++v) {
         vertex_table[v].x = xy[v][0];
         vertex_table[v].y = xy[v][1];
-        vertex_table[v].index = v;
     }
     triangle_table.assign(2, Triangle{});
+    triangle_geometry.assign(2, TriangleGeometry{});
     int corners[2][3] = {{0, 1, 2}, {3, 2, 1}};
     for (int t = 0; t < 2; ++t) {
-        Triangle& tri = triangle_table[t];
-        tri.index = t;
-        for (int j = 0; j < 3; ++j) tri.vert[j] = corners[t][j];
-        tri.boundary_id = 5 + t;
+        for (int j = 0; j < 3; ++j) triangle_table[t].vert[j] = corners[t][j];
+        triangle_geometry[t].boundary_id = 5 + t;
     }
     clear_step();
 }
@@ -145,15 +143,34 @@ TEST_F(TimeWindow, VertexAveragesWeightByAngleAndBorderVerticesHaveData) {
     integrate_step(1.0);
     finish_triangles();
     finish_vertices();
-    const Vertex& shared = vertex_table[1];
+    const VertexAverages& shared = vertex_averages[1];
     EXPECT_EQ(shared.initialized, 1);
     EXPECT_DOUBLE_EQ(shared.htc, 20.0);
     EXPECT_DOUBLE_EQ(shared.fluid_temp, 375.0);
     EXPECT_DOUBLE_EQ(shared.angle_sum, M_PI / 2);
     EXPECT_EQ(shared.boundary_id, 6);  // the last initialized triangle's
     EXPECT_EQ(shared.reach, 100.0);    // triangle 1 has no reach of its own
-    EXPECT_EQ(vertex_table[0].reach, 4.0);
-    EXPECT_DOUBLE_EQ(vertex_table[0].htc, 10.0);
+    EXPECT_EQ(vertex_averages[0].reach, 4.0);
+    EXPECT_DOUBLE_EQ(vertex_averages[0].htc, 10.0);
+}
+
+TEST_F(TimeWindow, VertexAveragesAreMadeAfreshEachTime) {
+    // The averages are a table of their own, made at the end: a second making (a second
+    // run on the surface) must not add to the first.
+    make_square();
+    give_step(0, 10, 300, 300);
+    give_step(1, 30, 400, 400);
+    integrate_step(1.0);
+    finish_triangles();
+    finish_vertices();
+    const std::vector<VertexAverages> first = vertex_averages;
+    finish_vertices();
+    ASSERT_EQ(vertex_averages.size(), first.size());
+    for (std::size_t v = 0; v < first.size(); ++v) {
+        EXPECT_EQ(vertex_averages[v].angle_sum, first[v].angle_sum);
+        EXPECT_EQ(vertex_averages[v].htc, first[v].htc);
+        EXPECT_EQ(vertex_averages[v].time_with_hits, first[v].time_with_hits);
+    }
 }
 
 TEST_F(TimeWindow, VertexWithAnyInitializedTriangleIsInitialized) {
@@ -164,15 +181,15 @@ TEST_F(TimeWindow, VertexWithAnyInitializedTriangleIsInitialized) {
     integrate_step(1.0);
     finish_triangles();
     finish_vertices();
-    EXPECT_EQ(vertex_table[1].initialized, 1);
-    EXPECT_EQ(vertex_table[2].initialized, 1);
-    EXPECT_EQ(vertex_table[3].initialized, 0);
-    EXPECT_DOUBLE_EQ(vertex_table[1].fluid_temp, 300.0);
-    EXPECT_DOUBLE_EQ(vertex_table[1].angle_sum, M_PI / 4);
+    EXPECT_EQ(vertex_averages[1].initialized, 1);
+    EXPECT_EQ(vertex_averages[2].initialized, 1);
+    EXPECT_EQ(vertex_averages[3].initialized, 0);
+    EXPECT_DOUBLE_EQ(vertex_averages[1].fluid_temp, 300.0);
+    EXPECT_DOUBLE_EQ(vertex_averages[1].angle_sum, M_PI / 4);
     // Its times are those of triangle 0 alone: the whole window, not the window plus
     // triangle 1's time without data.
-    EXPECT_DOUBLE_EQ(vertex_table[1].time_with_hits, 1.0);
-    EXPECT_DOUBLE_EQ(vertex_table[1].time_without_hits, 0.0);
+    EXPECT_DOUBLE_EQ(vertex_averages[1].time_with_hits, 1.0);
+    EXPECT_DOUBLE_EQ(vertex_averages[1].time_without_hits, 0.0);
 }
 
 TEST_F(TimeWindow, NanAndNonPositiveAveragesCountAsNoData) {

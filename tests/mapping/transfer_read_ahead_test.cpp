@@ -71,7 +71,6 @@ struct Seen {
                 const CellDataPoint &a = samples[k], &b = o.samples[k];
                 if (a.bound_id != b.bound_id || a.fluid_temp != b.fluid_temp ||
                     a.boundary_temp != b.boundary_temp || a.flux != b.flux || a.htc != b.htc ||
-                    a.flux_conv != b.flux_conv || a.htc_conv != b.htc_conv ||
                     a.yplus != b.yplus || a.area != b.area ||
                     std::memcmp(a.position, b.position, sizeof a.position) != 0)
                     return false;

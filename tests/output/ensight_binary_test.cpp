@@ -15,12 +15,12 @@ using EnsightBinary = InTempDirectory;
 
 // Three vertices, one triangle on boundary 0 and one on boundary 999.
 void small_surface() {
-    vertex_table = {make_vertex(0, 0, 0), make_vertex(1, 0, 0), make_vertex(0, -1, 0.5)};
-    triangle_table = {make_triangle(0, 1, 2, 0), make_triangle(2, 1, 0, 999)};
-    vertex_table[0].initialized = 1;
-    vertex_table[0].boundary_temp = 300.1;
-    vertex_table[0].flux = -2.5;
-    vertex_table[1].boundary_temp = 55;  // uninitialized: written as -1
+    set_vertices({make_vertex(0, 0, 0), make_vertex(1, 0, 0), make_vertex(0, -1, 0.5)});
+    set_triangles({make_triangle(0, 1, 2, 0), make_triangle(2, 1, 0, 999)});
+    vertex_averages[0].initialized = 1;
+    vertex_averages[0].boundary_temp = 300.1;
+    vertex_averages[0].flux = -2.5;
+    vertex_averages[1].boundary_temp = 55;  // uninitialized: written as -1
 }
 
 std::string standard_geometry() {
@@ -60,7 +60,7 @@ TEST_F(EnsightBinary, StandardFormReadableByAnyReader) {
     flux.record("flux\0"s, ' ').f32(-2.5f).f32(-1).f32(-1);
     EXPECT_EQ(read_whole_file("ensight/quorvel.flux"), flux.data);
     // Rounded to nearest: 0.1 is 0x3DCCCCCD (truncation would give ...CC).
-    vertex_table[0].htc = 0.1;
+    vertex_averages[0].htc = 0.1;
     write_ensight_binary_variable(2, "htc", "quorvel.htc");
     commit_result_files();
     EXPECT_EQ(read_whole_file("ensight/quorvel.htc").substr(80, 4), "\xcd\xcc\xcc\x3d"s);

@@ -24,6 +24,7 @@ int main(int argc, char** argv) {
             v.y = -0.25 * j;
             v.z = 0.01 * i * j;
             vertex_table.push_back(v);
+            vertex_averages.emplace_back();
         }
     for (int j = 0; j + 1 < side; ++j)
         for (int i = 0; i + 1 < side; ++i) {
@@ -32,14 +33,15 @@ int main(int argc, char** argv) {
             Triangle t1, t2;
             t1.vert[0] = a, t1.vert[1] = a + 1, t1.vert[2] = a + side;
             t2.vert[0] = a + 1, t2.vert[1] = a + side + 1, t2.vert[2] = a + side;
-            t1.boundary_id = t2.boundary_id = boundary;
             triangle_table.push_back(t1);
             triangle_table.push_back(t2);
+            triangle_geometry.emplace_back().boundary_id = boundary;
+            triangle_geometry.emplace_back().boundary_id = boundary;
         }
     extra_names = {"mach"};
     vertex_extra.assign(vertex_table.size(), 0.0);
     for (int v = 0; v < static_cast<int>(vertex_table.size()); ++v) {
-        Vertex& vert = vertex_table[v];
+        VertexAverages& vert = vertex_averages[v];
         vert.initialized = v % 7 == 3 ? 0 : 1;  // a few uninitialized: -1 in every file
         vert.boundary_temp = 300 + 1.5 * v;
         vert.flux = -2.0e5 + 1234.5 * v;
@@ -57,7 +59,7 @@ int main(int argc, char** argv) {
     if (!out) return 1;
     std::fprintf(out, "nodes %zu\n", vertex_table.size());
     int counts[1000] = {0};
-    for (const Triangle& t : triangle_table) ++counts[t.boundary_id];
+    for (const TriangleGeometry& t : triangle_geometry) ++counts[t.boundary_id];
     std::fprintf(out, "parts");
     for (int b = 0; b < 1000; ++b)
         if (counts[b] > 0) std::fprintf(out, " %d", counts[b]);
@@ -66,7 +68,7 @@ int main(int argc, char** argv) {
     for (int k = 0; k < 6; ++k) {
         std::fprintf(out, "variable %s", names[k]);
         for (int v = 0; v < static_cast<int>(vertex_table.size()); ++v) {
-            const Vertex& vert = vertex_table[v];
+            const VertexAverages& vert = vertex_averages[v];
             double values[] = {vert.boundary_temp, vert.flux, vert.htc, vert.fluid_temp,
                                vert.yplus, vertex_extra[v]};
             std::fprintf(out, " %.17g", vert.initialized == 1 ? values[k] : -1.0);

@@ -14,20 +14,20 @@ using EnsightAscii = InTempDirectory;
 
 // Vertex i at (i, 0.5, -1); only vertex 0 has data.
 void seven_vertices() {
-    for (int i = 0; i < 7; ++i) vertex_table.push_back(make_vertex(i, 0.5, -1));
-    vertex_table[0].initialized = 1;
-    vertex_table[0].boundary_temp = 0.5;
-    vertex_table[0].htc = 25;
-    vertex_table[1].boundary_temp = 99;
+    for (int i = 0; i < 7; ++i) add_vertex(i, 0.5, -1);
+    vertex_averages[0].initialized = 1;
+    vertex_averages[0].boundary_temp = 0.5;
+    vertex_averages[0].htc = 25;
+    vertex_averages[1].boundary_temp = 99;
     extra_names = {"mach"};
     vertex_extra = {0.3, 9, 9, 9, 9, 9, 9};
 }
 
 TEST_F(EnsightAscii, CaseGeometryAndVariablesWithPartOffsetForBoundaryZero) {
     seven_vertices();
-    triangle_table = {make_triangle(0, 1, 2, 0), make_triangle(1, 2, 3, 3),
+    set_triangles({make_triangle(0, 1, 2, 0), make_triangle(1, 2, 3, 3),
                       make_triangle(2, 3, 4, 0), make_triangle(3, 4, 5, -1),
-                      make_triangle(4, 5, 6, 1000)};
+                      make_triangle(4, 5, 6, 1000)});
     settings.ensight_outputfiles = 1;
     write_ensight();
     commit_result_files();
@@ -71,8 +71,8 @@ TEST_F(EnsightAscii, CaseGeometryAndVariablesWithPartOffsetForBoundaryZero) {
 }
 
 TEST_F(EnsightAscii, NoOffsetWithoutBoundaryZeroAndExistingDirectoryReused) {
-    for (int i = 0; i < 6; ++i) vertex_table.push_back(make_vertex(0, 0, 0));
-    triangle_table = {make_triangle(0, 1, 2, 3), make_triangle(3, 4, 5, 2)};
+    for (int i = 0; i < 6; ++i) add_vertex(0, 0, 0);
+    set_triangles({make_triangle(0, 1, 2, 3), make_triangle(3, 4, 5, 2)});
     std::filesystem::create_directory("ensight");
     {
         std::FILE* stale = std::fopen("ensight/quorvel.geo", "wb");

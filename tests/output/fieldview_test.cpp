@@ -13,19 +13,19 @@ using FieldviewFile = InTempDirectory;
 // Three vertices, vertex 0 alone with data; the first triangle starts at vertex 1 and the
 // second got no data; two extra variables.
 void small_surface() {
-    vertex_table = {make_vertex(0, 0, 0), make_vertex(1, 0, 0), make_vertex(0, -1, 0.5)};
-    triangle_table = {make_triangle(1, 2, 0), make_triangle(0, 1, 2)};
+    set_vertices({make_vertex(0, 0, 0), make_vertex(1, 0, 0), make_vertex(0, -1, 0.5)});
+    set_triangles({make_triangle(1, 2, 0), make_triangle(0, 1, 2)});
     triangle_table[0].initialized = 1;
     extra_names = {"mach", "q_rad"};
     vertex_extra = {0.25, -3, 9, 9, 9, 9};
-    Vertex& v = vertex_table[0];
+    VertexAverages& v = vertex_averages[0];
     v.initialized = 1;
     v.boundary_temp = 300;
     v.flux = 1000;
     v.htc = 20;
     v.fluid_temp = 400;
     v.yplus = 1;
-    vertex_table[2].htc = 77;  // uninitialized: written as -1
+    vertex_averages[2].htc = 77;  // uninitialized: written as -1
 }
 
 TEST_F(FieldviewFile, AsciiFileForNegativeOption) {
@@ -60,7 +60,7 @@ TEST_F(FieldviewFile, AsciiFileForNegativeOption) {
 }
 
 TEST_F(FieldviewFile, AsciiPlaceholderUsesNodeOneWithoutTriangles) {
-    vertex_table = {make_vertex(0, 0, 0)};
+    set_vertices({make_vertex(0, 0, 0)});
     settings.fieldview_outputfiles = -3;
     write_fieldview();
     commit_result_files();

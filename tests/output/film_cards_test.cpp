@@ -12,10 +12,10 @@ using FilmCards = InTempDirectory;
 
 // Unit square z = 0 cut into two triangles of area 0.5, and a second square beside it.
 void two_squares() {
-    vertex_table = {make_vertex(0, 0, 0), make_vertex(1, 0, 0), make_vertex(1, 1, 0),
-                    make_vertex(0, 1, 0), make_vertex(2, 0, 0), make_vertex(2, 1, 0)};
-    triangle_table = {make_triangle(0, 1, 2), make_triangle(0, 2, 3), make_triangle(1, 4, 5),
-                      make_triangle(1, 5, 2)};
+    set_vertices({make_vertex(0, 0, 0), make_vertex(1, 0, 0), make_vertex(1, 1, 0),
+                    make_vertex(0, 1, 0), make_vertex(2, 0, 0), make_vertex(2, 1, 0)});
+    set_triangles({make_triangle(0, 1, 2), make_triangle(0, 2, 3), make_triangle(1, 4, 5),
+                      make_triangle(1, 5, 2)});
     settings.read_abaqus = 1;
     settings.film_output = 2;
 }

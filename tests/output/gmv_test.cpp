@@ -11,13 +11,13 @@ namespace {
 using GmvFile = InTempDirectory;
 
 TEST_F(GmvFile, WholeFileWithUninitializedVerticesAsMinusOne) {
-    vertex_table = {make_vertex(0, 0, 0), make_vertex(1, 0, 0), make_vertex(0, 1, 1)};
+    set_vertices({make_vertex(0, 0, 0), make_vertex(1, 0, 0), make_vertex(0, 1, 1)});
     // Both triangles are cells, whether they got data or not.
-    triangle_table = {make_triangle(0, 1, 2), make_triangle(2, 1, 0)};
+    set_triangles({make_triangle(0, 1, 2), make_triangle(2, 1, 0)});
     triangle_table[0].initialized = 1;
     extra_names = {"mach"};
     vertex_extra = {0.25, 9, 9};
-    Vertex& v = vertex_table[0];
+    VertexAverages& v = vertex_averages[0];
     v.initialized = 1;
     v.boundary_temp = 300;
     v.flux = 1000;
@@ -25,7 +25,7 @@ TEST_F(GmvFile, WholeFileWithUninitializedVerticesAsMinusOne) {
     v.fluid_temp = 400;
     v.yplus = 1;
     v.reach = 0.5;
-    vertex_table[1].boundary_temp = vertex_table[1].reach = 7;  // uninitialized: never shown
+    vertex_averages[1].boundary_temp = vertex_averages[1].reach = 7;  // uninitialized: never shown
     write_gmv();
     commit_result_files();
     std::string m = " -1.000000e+000 -1.000000e+000 \n";

@@ -31,16 +31,16 @@ std::string zeros(int count) {
 
 // Three triangles, the middle one never got data; two extra variables.
 void three_triangles() {
-    for (int i = 0; i < 5; ++i) vertex_table.push_back(make_vertex(i, 0, 0));
-    triangle_table = {make_triangle(0, 1, 2, 3), make_triangle(1, 2, 3, 3),
-                      make_triangle(2, 3, 4, 0)};
+    for (int i = 0; i < 5; ++i) add_vertex(i, 0, 0);
+    set_triangles({make_triangle(0, 1, 2, 3), make_triangle(1, 2, 3, 3),
+                      make_triangle(2, 3, 4, 0)});
     extra_names = {"mach", "q_rad"};
     triangle_extra = {7, -0.00125, 99, 99, 0, 0};
     vertex_extra.assign(2 * vertex_table.size(), 0.0);
+    triangle_geometry[0].centroid[0] = 1;
+    triangle_geometry[0].centroid[1] = 2;
+    triangle_geometry[0].centroid[2] = 3;
     Triangle& t = triangle_table[0];
-    t.centroid[0] = 1;
-    t.centroid[1] = 2;
-    t.centroid[2] = 3;
     t.area = 0.5;
     t.boundary_temp = 293.15;
     t.flux = 1250;
@@ -69,8 +69,8 @@ TEST_F(MapFiles, TriangleMapSkipsUninitializedAndCountsInSummary) {
 
 TEST_F(MapFiles, GroupFilesFilterByBoundaryAndPrintNoSummary) {
     three_triangles();
-    vertex_table[0].initialized = vertex_table[4].initialized = 1;
-    vertex_table[0].boundary_id = 3;
+    vertex_averages[0].initialized = vertex_averages[4].initialized = 1;
+    vertex_averages[0].boundary_id = 3;
     settings.boundary_groups = {{"head", 1, {3}}, {"empty", 0, {}}, {"other", 2, {5, 0}}};
     printed_triangle_count = 0;
     testing::internal::CaptureStdout();
@@ -121,12 +121,12 @@ TEST_F(MapFiles, NothingInitializedGivesHeaderOnlyAndZeroPrinted) {
 
 TEST_F(MapFiles, AbaqusFormAveragesRunsOfOneElement) {
     settings.read_abaqus = 1;
-    for (int i = 0; i < 9; ++i) vertex_table.push_back(make_vertex(i, 0, 0));
+    for (int i = 0; i < 9; ++i) add_vertex(i, 0, 0);
     extra_names = {"mach"};
     auto add = [](int element, int face, int initialized, double temp, double flux, double htc,
                   double fluid, double yplus, double with, double without, double extra) {
         int n = static_cast<int>(triangle_table.size());
-        Triangle t = make_triangle(n, n + 1, n + 2);
+        Triangle& t = add_triangle(make_triangle(n, n + 1, n + 2));
         t.initialized = initialized;
         t.boundary_temp = temp;
         t.flux = flux;
@@ -135,7 +135,6 @@ TEST_F(MapFiles, AbaqusFormAveragesRunsOfOneElement) {
         t.yplus = yplus;
         t.time_with_hits = with;
         t.time_without_hits = without;
-        triangle_table.push_back(t);
         triangle_extra.push_back(extra);
         element_number.push_back(element);
         face_number.push_back(face);
@@ -169,13 +168,11 @@ TEST_F(MapFiles, AbaqusFormAveragesRunsOfOneElement) {
 }
 
 TEST_F(MapFiles, VertexMapHeaderValuesAndSumAngleInDegrees) {
-    for (int i = 0; i < 3; ++i) vertex_table.push_back(make_vertex(i, 0, 0));
+    for (int i = 0; i < 3; ++i) add_vertex(i, 0, 0);
     extra_names = {"mach", "q_rad"};
     vertex_extra = {7, -0.00125, 99, 99, 0, 0};
-    Vertex& v = vertex_table[0];
-    v.x = 1;
-    v.y = 2;
-    v.z = 3;
+    vertex_table[0] = make_vertex(1, 2, 3);
+    VertexAverages& v = vertex_averages[0];
     v.boundary_temp = 293.15;
     v.flux = 1250;
     v.htc = 25;
@@ -186,9 +183,9 @@ TEST_F(MapFiles, VertexMapHeaderValuesAndSumAngleInDegrees) {
     v.angle_sum = std::acos(-1.0);  // pi to double precision: 179.99999998 degrees
     v.boundary_id = 3;
     v.initialized = 1;
-    vertex_table[2] = make_vertex(0, 0, 0, 0);
-    vertex_table[2].angle_sum = 0.5 * 3.141592654;
-    vertex_table[2].initialized = 1;
+    vertex_table[2] = make_vertex(0, 0, 0);
+    vertex_averages[2].angle_sum = 0.5 * 3.141592654;
+    vertex_averages[2].initialized = 1;
     testing::internal::CaptureStdout();
     write_vertex_map("htc_vertex.map", "CA", 0, 0);
     commit_result_files();

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 inline std::string read_whole_file(const std::string& name) {
     std::string text;
@@ -38,7 +39,9 @@ inline std::string crlf(const std::string& text) {
 
 inline void clear_surface_tables() {
     vertex_table.clear();
+    vertex_averages.clear();
     triangle_table.clear();
+    triangle_geometry.clear();
     extra_names.clear();
     triangle_extra.clear();
     vertex_extra.clear();
@@ -48,22 +51,48 @@ inline void clear_surface_tables() {
     settings = MapSettings();
 }
 
-inline Vertex make_vertex(double x, double y, double z, int boundary_id = 0) {
+inline Vertex make_vertex(double x, double y, double z) {
     Vertex v;
     v.x = x;
     v.y = y;
     v.z = z;
-    v.boundary_id = boundary_id;
     return v;
 }
 
-inline Triangle make_triangle(int a, int b, int c, int boundary_id = 0) {
-    Triangle t;
-    t.vert[0] = a;
-    t.vert[1] = b;
-    t.vert[2] = c;
-    t.boundary_id = boundary_id;
+// A vertex with its final averages, all 0 (uninitialized).
+inline VertexAverages& add_vertex(double x, double y, double z) {
+    vertex_table.push_back(make_vertex(x, y, z));
+    return vertex_averages.emplace_back();
+}
+
+// The vertices, each with its final averages all 0 (uninitialized).
+inline void set_vertices(const std::vector<Vertex>& vertices) {
+    vertex_table = vertices;
+    vertex_averages.assign(vertices.size(), VertexAverages{});
+}
+
+struct TestTriangle {
+    Triangle triangle;
+    int boundary_id;
+};
+
+inline TestTriangle make_triangle(int a, int b, int c, int boundary_id = 0) {
+    TestTriangle t{Triangle{}, boundary_id};
+    t.triangle.vert[0] = a;
+    t.triangle.vert[1] = b;
+    t.triangle.vert[2] = c;
     return t;
+}
+
+inline Triangle& add_triangle(const TestTriangle& t) {
+    triangle_geometry.emplace_back().boundary_id = t.boundary_id;
+    return triangle_table.emplace_back(t.triangle);
+}
+
+inline void set_triangles(const std::vector<TestTriangle>& triangles) {
+    triangle_table.clear();
+    triangle_geometry.clear();
+    for (const TestTriangle& t : triangles) add_triangle(t);
 }
 
 // Each test runs in its own empty directory, removed afterwards.

@@ -179,7 +179,7 @@ TEST(LocatePoint, LeafSearchAgreesWithTheWholeSurface) {
 
     int found = 0;
     for (int s = 0; s < 3000; ++s) {
-        const Triangle& near = triangle_table[random() % triangle_table.size()];
+        const TriangleGeometry& near = triangle_geometry[random() % triangle_geometry.size()];
         double p[3];
         for (int a = 0; a < 3; ++a) p[a] = near.centroid[a] + 0.06 * (unit(random) - 0.5);
         p[2] = near.centroid[2] + 0.012 * (unit(random) - 0.5);
@@ -190,12 +190,13 @@ TEST(LocatePoint, LeafSearchAgreesWithTheWholeSurface) {
         double best_distance = 1e9;
         for (int t = static_cast<int>(triangle_table.size()) - 1; t >= 0; --t) {
             const Triangle& tri = triangle_table[t];
+            double normal[3];
+            triangle_normal(tri, normal);
             const Vertex& p0 = vertex_table[tri.vert[0]];
             double r[3] = {p[0] - p0.x, p[1] - p0.y, p[2] - p0.z};
-            double h = r[0] * tri.normal[0] + r[1] * tri.normal[1] + r[2] * tri.normal[2];
+            double h = r[0] * normal[0] + r[1] * normal[1] + r[2] * normal[2];
             if (std::fabs(h) > settings.tolerance || std::fabs(h) >= best_distance) continue;
-            double q[3] = {r[0] - h * tri.normal[0], r[1] - h * tri.normal[1],
-                           r[2] - h * tri.normal[2]};
+            double q[3] = {r[0] - h * normal[0], r[1] - h * normal[1], r[2] - h * normal[2]};
             double u, v;
             if (point_in_triangle(q, tri, u, v)) {
                 best = t;
@@ -232,19 +233,22 @@ int plain_leaf_scan(const double p[3], int sample_boundary_id, double& distance_
     for (int n = 0; n < leaf.list_count; ++n) {
         const int t = octree_leaf_triangles[leaf.list_begin + n];
         const Triangle& tri = triangle_table[t];
-        if ((rule == 1 && tri.boundary_id != sample_boundary_id) ||
-            (rule == 2 && sample_boundary_id == 1 && tri.boundary_id != 1)) {
+        const int id = triangle_geometry[t].boundary_id;
+        if ((rule == 1 && id != sample_boundary_id) ||
+            (rule == 2 && sample_boundary_id == 1 && id != 1)) {
             excluded = true;
             continue;
         }
         const Vertex& p0 = vertex_table[tri.vert[0]];
         const double base[3] = {p0.x, p0.y, p0.z};
         const double r[3] = {p[0] - base[0], p[1] - base[1], p[2] - base[2]};
-        const double h = r[0] * tri.normal[0] + r[1] * tri.normal[1] + r[2] * tri.normal[2];
+        double normal[3];
+        triangle_normal(tri, normal);
+        const double h = r[0] * normal[0] + r[1] * normal[1] + r[2] * normal[2];
         const double a = std::fabs(h);
         if (a > tolerance || a >= best_distance) continue;
         double q[3], qr[3];
-        for (int k = 0; k < 3; ++k) q[k] = p[k] - h * tri.normal[k];
+        for (int k = 0; k < 3; ++k) q[k] = p[k] - h * normal[k];
         for (int k = 0; k < 3; ++k) qr[k] = q[k] - base[k];
         double u, v;
         if (point_in_triangle(qr, tri, u, v)) {
@@ -311,6 +315,8 @@ void expect_plain_scan_answers(int samples, unsigned seed) {
     int hits = 0, ties = 0;
     for (int s = 0; s < samples; ++s) {
         const Triangle& near = triangle_table[random() % triangle_table.size()];
+        double near_normal[3];
+        triangle_normal(near, near_normal);
         const Vertex& a = vertex_table[near.vert[0]];
         const Vertex& b = vertex_table[near.vert[1]];
         const Vertex& c = vertex_table[near.vert[2]];
@@ -325,7 +331,7 @@ void expect_plain_scan_answers(int samples, unsigned seed) {
         double p[3];
         const double pa[3] = {a.x, a.y, a.z}, pb[3] = {b.x, b.y, b.z}, pc[3] = {c.x, c.y, c.z};
         for (int k = 0; k < 3; ++k)
-            p[k] = pa[k] + u * (pb[k] - pa[k]) + v * (pc[k] - pa[k]) + height * near.normal[k];
+            p[k] = pa[k] + u * (pb[k] - pa[k]) + v * (pc[k] - pa[k]) + height * near_normal[k];
         const int sample_boundary_id = 1 + static_cast<int>(random() % 3);
         for (int rule = 0; rule <= 2; ++rule) {
             settings.enforce_boundID_match = rule;
@@ -397,6 +403,8 @@ void expect_plain_scan_answers_at_edges(int triangles, unsigned seed) {
     };
     for (int s = 0; s < triangles; ++s) {
         const Triangle& near = triangle_table[random() % triangle_table.size()];
+        double near_normal[3];
+        triangle_normal(near, near_normal);
         double corner[3][3];
         for (int k = 0; k < 3; ++k) {
             const Vertex& v = vertex_table[near.vert[k]];
@@ -416,7 +424,7 @@ void expect_plain_scan_answers_at_edges(int triangles, unsigned seed) {
             double p[3];
             for (int a = 0; a < 3; ++a)
                 p[a] = from[a] + along * (to[a] - from[a]) + nudge * length * en[a] +
-                       height * near.normal[a];
+                       height * near_normal[a];
             compare(p, 1 + static_cast<int>(random() % 3));
         }
     }
@@ -466,7 +474,7 @@ TEST(LocatePoint, RefusedUniformLeavesAndMixedLeavesAgreeWithThePlainScan) {
         if (node.level != octree_depth) continue;
         std::vector<int> list = leaf_list(static_cast<int>(&node - octree_nodes.data()));
         bool one_id = std::all_of(list.begin(), list.end(), [&](int t) {
-            return triangle_table[t].boundary_id == triangle_table[list[0]].boundary_id;
+            return triangle_geometry[t].boundary_id == triangle_geometry[list[0]].boundary_id;
         });
         (one_id ? uniform : mixed) += 1;
     }

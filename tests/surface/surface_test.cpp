@@ -18,12 +18,12 @@ constexpr double pi = 3.14159265358979323846;
 // other triangle naming the edge's first vertex at some corner and its second at another.
 int plain_neighbor(int t, int k) {
     const int p = triangle_table[t].vert[k], q = triangle_table[t].vert[(k + 1) % 3];
-    for (const Triangle& other : triangle_table) {
-        if (other.index == t) continue;
+    for (int o = 0; o < static_cast<int>(triangle_table.size()); ++o) {
+        if (o == t) continue;
+        const Triangle& other = triangle_table[o];
         int f = 0;
         while (f < 3 && other.vert[f] != p) ++f;
-        if (f < 3 && (other.vert[(f + 1) % 3] == q || other.vert[(f + 2) % 3] == q))
-            return other.index;
+        if (f < 3 && (other.vert[(f + 1) % 3] == q || other.vert[(f + 2) % 3] == q)) return o;
     }
     return -1;
 }
@@ -55,9 +55,7 @@ TEST(ReadSurface, IdsFromZeroOrOneGiveTheSameTablesAndLineOrderDecidesIndex) {
     EXPECT_EQ(triangle_table[0].vert[0], 1);
     EXPECT_EQ(triangle_table[0].vert[1], 0);
     EXPECT_EQ(triangle_table[0].vert[2], 2);
-    EXPECT_EQ(triangle_table[1].boundary_id, 6);
-    EXPECT_EQ(vertex_table[1].index, 1);
-    EXPECT_EQ(triangle_table[1].index, 1);
+    EXPECT_EQ(triangle_geometry[1].boundary_id, 6);
 
     // The same surface with IDs from 0, CR LF line ends.
     read_surface_text("3 4 2\r\n1 1 0 0\r\n0 0 0 0\r\n2 0 1 0\r\n3 1 1 0\r\n0 1 2 5\r\n"
@@ -98,7 +96,7 @@ TEST(ReadSurface, NeighboursInEitherOrientationAndOpenEdges) {
     // edge 1-3 with triangle 1 in the same orientation.
     read_surface_text("4 5 3\n0 0 0 0\n1 1 0 0\n2 0 1 0\n3 1 1 0\n4 2 0 0\n"
                       "0 1 2 1\n2 1 3 1\n1 3 4 1\n");
-    const Triangle* t = triangle_table.data();
+    const TriangleGeometry* t = triangle_geometry.data();
     EXPECT_THAT(t[0].neighbor, testing::ElementsAre(-1, 1, -1));
     EXPECT_THAT(t[1].neighbor, testing::ElementsAre(0, 2, -1));
     EXPECT_THAT(t[2].neighbor, testing::ElementsAre(1, -1, -1));
@@ -109,9 +107,9 @@ TEST(ReadSurface, ThreeTrianglesOnOneEdgeTakeTheLowestOther) {
     // Edge 0-1 is shared by triangles 0, 1 and 2 (a T-junction of fins).
     read_surface_text("4 5 3\n0 0 0 0\n1 1 0 0\n2 0 1 0\n3 0 -1 0\n4 0 0 1\n"
                       "0 1 2 1\n1 0 3 1\n0 1 4 1\n");
-    EXPECT_EQ(triangle_table[0].neighbor[0], 1);
-    EXPECT_EQ(triangle_table[1].neighbor[0], 0);
-    EXPECT_EQ(triangle_table[2].neighbor[0], 0);
+    EXPECT_EQ(triangle_geometry[0].neighbor[0], 1);
+    EXPECT_EQ(triangle_geometry[1].neighbor[0], 0);
+    EXPECT_EQ(triangle_geometry[2].neighbor[0], 0);
 }
 
 // Fans, fins and triangles naming a vertex twice, on few vertices so that edges are shared
@@ -136,7 +134,7 @@ TEST(ReadSurface, NeighboursFollowTheRuleOnCrowdedAndDegenerateEdges) {
         testing::internal::GetCapturedStdout();
         for (int t = 0; t < triangles; ++t)
             for (int k = 0; k < 3; ++k)
-                ASSERT_EQ(triangle_table[t].neighbor[k], plain_neighbor(t, k))
+                ASSERT_EQ(triangle_geometry[t].neighbor[k], plain_neighbor(t, k))
                     << "round " << round << " triangle " << t << " edge " << k;
     }
 }
@@ -195,22 +193,25 @@ TEST(ReadSurface, GeometryOfOneTriangle) {
     const double p[3][3] = {{0, 0, 1}, {3, 0, 1}, {0, 3, 1}};
     read_one_triangle(p);
     const Triangle& t = triangle_table[0];
+    const TriangleGeometry& g = triangle_geometry[0];
     const TriangleEdges edges = triangle_edges(t);
     // 0.3333333 * 3 = 0.9999999, and 0.3333333 * (1 + 1 + 1) for z.
-    EXPECT_DOUBLE_EQ(t.centroid[0], 0.9999999);
-    EXPECT_DOUBLE_EQ(t.centroid[1], 0.9999999);
-    EXPECT_DOUBLE_EQ(t.centroid[2], 0.9999999);
+    EXPECT_DOUBLE_EQ(g.centroid[0], 0.9999999);
+    EXPECT_DOUBLE_EQ(g.centroid[1], 0.9999999);
+    EXPECT_DOUBLE_EQ(g.centroid[2], 0.9999999);
     EXPECT_THAT(edges.edge1, testing::ElementsAre(3.0, 0.0, 0.0));
     EXPECT_THAT(edges.edge2, testing::ElementsAre(0.0, 3.0, 0.0));
-    EXPECT_THAT(t.normal, testing::ElementsAre(0.0, 0.0, 1.0));
+    double normal[3];
+    triangle_normal(t, normal);
+    EXPECT_THAT(normal, testing::ElementsAre(0.0, 0.0, 1.0));
     // Counter-clockwise about the normal: every edge normal points into the triangle.
     EXPECT_THAT(edges.edge_normal[0], testing::ElementsAre(0.0, 1.0, 0.0));
     EXPECT_NEAR(edges.edge_normal[1][0], -std::sqrt(0.5), 1e-15);
     EXPECT_NEAR(edges.edge_normal[1][1], -std::sqrt(0.5), 1e-15);
     EXPECT_THAT(edges.edge_normal[2], testing::ElementsAre(1.0, 0.0, 0.0));
     // Farthest corners from (0.9999999, 0.9999999): (3,0) and (0,3), sqrt(2.0000001^2 + 0.9999999^2).
-    EXPECT_NEAR(t.radius, std::hypot(2.0000001, 0.9999999), 1e-12);
-    EXPECT_EQ(t.boundary_id, 7);
+    EXPECT_NEAR(g.radius, std::hypot(2.0000001, 0.9999999), 1e-12);
+    EXPECT_EQ(g.boundary_id, 7);
 }
 
 TEST(ReadSurface, NoTriangleLinesStillBuildsTheTables) {
