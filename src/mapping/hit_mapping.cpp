@@ -456,6 +456,9 @@ void make_plan_slice(int low, int high, PlanSlice& slice) {
             slice.base.push_back(first_position[k]);
             runs[k] = begin;  // where the target's next run goes
         }
+    // Back before the runs' tables are made: making a plan is the peak of a run's memory.
+    std::vector<std::uint8_t>().swap(length);
+    std::vector<std::uint32_t>().swap(first_position);
     fresh_table(slice.run_gap, total, std::uint16_t{0});
     fresh_table(slice.run_length, total, std::uint8_t{0});
     std::fill(last_position.begin(), last_position.end(), -2);
