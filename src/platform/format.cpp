@@ -5,6 +5,7 @@
 // snprintf, one conversion at a time, so its behaviour is the C library's.
 #include "platform/format.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -132,8 +133,71 @@ void append_with_c_library(std::string& out, const Spec& spec, T value) {
 
 }  // namespace
 
+namespace {
+
+constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// |value| times 10^n, rounded once: 10^n is exact up to 10^22.
+inline double times_power_of_ten(double value, int n) {
+    return n >= 0 ? value * exact_powers_of_ten[n] : value / exact_powers_of_ten[-n];
+}
+
+// %e's seven significant digits, the map files' every number, without the general
+// conversion: the digits are |value| scaled into [10^6, 10^7) by one exact power of ten and
+// rounded, and one rounding puts the scaled value within 2^-53 of the exact one, so only
+// a value within that of a half is in doubt; those go the long way (false), as do zero,
+// extreme exponents and other precisions.
+bool seven_digits(char* buffer, double value, bool upper_case, int min_exponent_digits,
+                  int& length) {
+    const double magnitude = std::fabs(value);
+    if (!(magnitude >= 1e-15 && magnitude < 1e28)) return false;
+    int binary_exponent;
+    std::frexp(magnitude, &binary_exponent);
+    // floor(log10(magnitude)), or one less
+    int exponent = static_cast<int>(std::floor((binary_exponent - 1) * 0.30102999566398120));
+    double scaled = times_power_of_ten(magnitude, 6 - exponent);
+    if (scaled >= 1e7) scaled = times_power_of_ten(magnitude, 6 - ++exponent);
+    const double whole = std::floor(scaled);
+    const double fraction = scaled - whole;  // exact: scaled is below 2^24
+    if (std::fabs(fraction - 0.5) < 1e-7) return false;
+    long digits = static_cast<long>(whole) + (fraction > 0.5);
+    if (digits >= 10000000) {
+        digits /= 10;  // 9999999.5 and up: 1000000, one decade higher
+        ++exponent;
+    }
+    if (digits < 1000000) return false;  // scaled fell just short of the decade: not worth it
+    char* at = buffer;
+    if (std::signbit(value)) *at++ = '-';
+    char mantissa[7];
+    for (int k = 6; k >= 0; --k) {
+        mantissa[k] = static_cast<char>('0' + digits % 10);
+        digits /= 10;
+    }
+    *at++ = mantissa[0];
+    *at++ = '.';
+    std::memcpy(at, mantissa + 1, 6);
+    at += 6;
+    *at++ = upper_case ? 'E' : 'e';
+    *at++ = exponent < 0 ? '-' : '+';
+    const int shown = exponent < 0 ? -exponent : exponent;
+    const int width = std::max(2, min_exponent_digits);
+    char exponent_digits[8];
+    int count = 0;
+    for (int rest = shown; rest > 0 || count < width; rest /= 10) exponent_digits[count++] = static_cast<char>('0' + rest % 10);
+    while (count > 0) *at++ = exponent_digits[--count];
+    length = static_cast<int>(at - buffer);
+    return true;
+}
+
+}  // namespace
+
 int format_exponent_form(char* buffer, double value, int precision, bool upper_case,
                          int min_exponent_digits) {
+    int length = 0;
+    if (precision == 6 && seven_digits(buffer, value, upper_case, min_exponent_digits, length))
+        return length;
     if (!std::isfinite(value)) {
         return std::snprintf(buffer, 40, upper_case ? "%E" : "%e", value);
     }

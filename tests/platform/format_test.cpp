@@ -11,6 +11,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -133,6 +134,45 @@ TEST(Format, RandomValuesMatchCLibrary) {
         ASSERT_EQ(format_string_with_exponent_digits(2, form, p, value), want)
             << form << " " << p;
     }
+}
+
+TEST(Format, SevenDigitExponentFormIsTheCLibraryAtEveryScale) {
+    // %e has its own short way for the values results hold; it must give glibc's text to the
+    // last digit, also beside the halves it leaves to the long way and beside the decades.
+    std::vector<double> values;
+    std::mt19937_64 random(7);
+    for (int i = 0; i < 400000; ++i) {
+        const double mantissa = static_cast<double>(random() >> 11) / 9007199254740992.0;
+        values.push_back(std::ldexp(mantissa, -60 + static_cast<int>(random() % 160)));
+    }
+    for (int decade = -17; decade <= 29; ++decade) {
+        const double edges[] = {std::pow(10.0, decade), 9.9999995 * std::pow(10.0, decade),
+                                1.0000005 * std::pow(10.0, decade),
+                                1.2345675 * std::pow(10.0, decade)};
+        for (double edge : edges) {
+            double below = edge, above = edge;
+            for (int k = 0; k < 40; ++k) {
+                values.push_back(below = std::nextafter(below, 0.0));
+                values.push_back(above = std::nextafter(above, 1e300));
+            }
+            values.push_back(edge);
+        }
+    }
+    // Exact halves: integers of eight and more digits ending in 5, and halves of odd ones.
+    for (int i = 0; i < 20000; ++i) {
+        const long long whole = 10000000 + static_cast<long long>(random() % 90000000);
+        values.push_back(static_cast<double>(whole / 10 * 10 + 5));
+        values.push_back((2 * static_cast<double>(whole % 10000000) + 1) / 2);
+    }
+    char ours[64];
+    for (double value : values)
+        for (double signed_value : {value, -value})
+            for (int digits : {2, 3}) {
+                const int length = format_exponent_form(ours, signed_value, 6, digits == 3, digits);
+                std::string want = c_library(digits == 3 ? "%E" : "%e", signed_value);
+                if (digits == 3) want = pad_exponents(want, 3);
+                ASSERT_EQ(std::string(ours, length), want) << c_library("%.17g", signed_value);
+            }
 }
 
 TEST(Format, OtherConversionsAreTheCLibrary) {
