@@ -191,6 +191,35 @@ bool seven_digits(char* buffer, double value, bool upper_case, int min_exponent_
     return true;
 }
 
+// %f with at most six decimals (the vertex map's angles) for a value of modest size, the
+// same way as seven_digits: one exact scaling, the long way only near a half. False when it
+// does not apply.
+bool append_short_fixed(std::string& out, double value, int precision) {
+    if (precision < 0) precision = 6;
+    if (precision > 6) return false;
+    const double scaled = times_power_of_ten(std::fabs(value), precision);
+    if (!(scaled < 2147483648.0)) return false;  // NaN too
+    const double whole = std::floor(scaled);
+    const double fraction = scaled - whole;  // exact below 2^31
+    if (std::fabs(fraction - 0.5) < 1e-5) return false;
+    long digits = static_cast<long>(whole) + (fraction > 0.5);
+    char text[32];
+    char* end = text + sizeof text;
+    char* at = end;
+    for (int k = 0; k < precision; ++k) {
+        *--at = static_cast<char>('0' + digits % 10);
+        digits /= 10;
+    }
+    if (precision > 0) *--at = '.';
+    do {
+        *--at = static_cast<char>('0' + digits % 10);
+        digits /= 10;
+    } while (digits > 0);
+    if (std::signbit(value)) *--at = '-';  // -0.00 too, as printf writes it
+    out.append(at, end - at);
+    return true;
+}
+
 }  // namespace
 
 int format_exponent_form(char* buffer, double value, int precision, bool upper_case,
@@ -325,9 +354,13 @@ void format_append(std::string& out, const char* format, std::va_list args,
                 plain.length[0] = 0;
                 append_with_c_library(out, plain, static_cast<double>(va_arg(args, long double)));
             } else {
+                const double value = va_arg(args, double);
+                if (spec.conversion == 'f' && spec.width < 0 && !spec.plus && !spec.space &&
+                    !spec.alternate && append_short_fixed(out, value, spec.precision))
+                    break;
                 Spec plain = spec;
                 plain.length[0] = 0;  // %lf is %f
-                append_with_c_library(out, plain, va_arg(args, double));
+                append_with_c_library(out, plain, value);
             }
             break;
         default:
