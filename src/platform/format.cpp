@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -139,6 +140,11 @@ constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e
                                           1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                           1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+constexpr char digit_pairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 // |value| times 10^n, rounded once: 10^n is exact up to 10^22.
 inline double times_power_of_ten(double value, int n) {
     return n >= 0 ? value * exact_powers_of_ten[n] : value / exact_powers_of_ten[-n];
@@ -153,13 +159,16 @@ bool seven_digits(char* buffer, double value, bool upper_case, int min_exponent_
                   int& length) {
     const double magnitude = std::fabs(value);
     if (!(magnitude >= 1e-15 && magnitude < 1e28)) return false;
-    int binary_exponent;
-    std::frexp(magnitude, &binary_exponent);
-    // floor(log10(magnitude)), or one less
-    int exponent = static_cast<int>(std::floor((binary_exponent - 1) * 0.30102999566398120));
+    std::uint64_t bits;
+    std::memcpy(&bits, &magnitude, sizeof bits);
+    const int binary_exponent = static_cast<int>(bits >> 52) - 1023;  // floor(log2): normal here
+    // floor(log10(magnitude)), or one less: 78913 / 2^18 is log10(2) from below, and the
+    // shift floors negative products too.
+    int exponent = (binary_exponent * 78913) >> 18;
     double scaled = times_power_of_ten(magnitude, 6 - exponent);
     if (scaled >= 1e7) scaled = times_power_of_ten(magnitude, 6 - ++exponent);
-    const double whole = std::floor(scaled);
+    // Positive and below 2^24: truncation is the floor, without a call for it.
+    const double whole = static_cast<double>(static_cast<long>(scaled));
     const double fraction = scaled - whole;  // exact: scaled is below 2^24
     if (std::fabs(fraction - 0.5) < 1e-7) return false;
     long digits = static_cast<long>(whole) + (fraction > 0.5);
@@ -170,15 +179,16 @@ bool seven_digits(char* buffer, double value, bool upper_case, int min_exponent_
     if (digits < 1000000) return false;  // scaled fell just short of the decade: not worth it
     char* at = buffer;
     if (std::signbit(value)) *at++ = '-';
-    char mantissa[7];
-    for (int k = 6; k >= 0; --k) {
-        mantissa[k] = static_cast<char>('0' + digits % 10);
-        digits /= 10;
-    }
-    *at++ = mantissa[0];
+    // The first digit, the point, then three pairs: short chains of divisions.
+    const int first = static_cast<int>(digits / 1000000);
+    int rest = static_cast<int>(digits - first * 1000000L);
+    *at++ = static_cast<char>('0' + first);
     *at++ = '.';
-    std::memcpy(at, mantissa + 1, 6);
-    at += 6;
+    const int pairs[3] = {rest / 10000, rest / 100 % 100, rest % 100};
+    for (int pair : pairs) {
+        std::memcpy(at, digit_pairs + 2 * pair, 2);
+        at += 2;
+    }
     *at++ = upper_case ? 'E' : 'e';
     *at++ = exponent < 0 ? '-' : '+';
     const int shown = exponent < 0 ? -exponent : exponent;
@@ -199,7 +209,7 @@ bool append_short_fixed(std::string& out, double value, int precision) {
     if (precision > 6) return false;
     const double scaled = times_power_of_ten(std::fabs(value), precision);
     if (!(scaled < 2147483648.0)) return false;  // NaN too
-    const double whole = std::floor(scaled);
+    const double whole = static_cast<double>(static_cast<long>(scaled));
     const double fraction = scaled - whole;  // exact below 2^31
     if (std::fabs(fraction - 0.5) < 1e-5) return false;
     long digits = static_cast<long>(whole) + (fraction > 0.5);
