@@ -91,9 +91,10 @@ void expect_same_bits(const StepResult& a, const StepResult& b, int step) {
             << "step " << step << ", triangle " << t;
     }
     ASSERT_EQ(a.extra.size(), b.extra.size());
-    if (!a.extra.empty())
+    if (!a.extra.empty()) {
         EXPECT_EQ(std::memcmp(a.extra.data(), b.extra.data(), a.extra.size() * sizeof(double)), 0)
             << "step " << step;
+    }
     EXPECT_EQ(a.grown, b.grown) << "step " << step;
     EXPECT_EQ(a.blocked, b.blocked) << "step " << step;
     EXPECT_EQ(a.direct, b.direct) << "step " << step;
