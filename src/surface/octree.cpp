@@ -304,7 +304,7 @@ bool build_by_triangles(const CornerTable& corners_of, int triangle_count, std::
         int level, path;
         double center[3];  // the node's single-precision centre
     };
-    Visit stack[8 * octree_depth + 1];
+    Visit stack[8 * octree_depth];
     const float* root_center = octree_nodes[octree_root].center;
     for (int t = triangle_count - 1; t >= 0; --t) {
         if (t >= 8) {
@@ -322,30 +322,44 @@ bool build_by_triangles(const CornerTable& corners_of, int triangle_count, std::
             low[a] = std::min({tri[0][a], tri[1][a], tri[2][a]});
             high[a] = std::max({tri[0][a], tri[1][a], tri[2][a]});
         }
+        Visit node{0, 0, {root_center[0], root_center[1], root_center[2]}};
         int top = 0;
-        stack[top++] = {0, 0, {root_center[0], root_center[1], root_center[2]}};
-        while (top > 0) {
-            const Visit node = stack[--top];
+        for (;;) {
             const int r = node.level + 1;
             const double h = half[r];
-            const double box_half[3] = {h, h, h};
             double side_center[3][2];
-            bool meets[3][2], inside[3][2];
-            for (int a = 0; a < 3; ++a)
-                for (int b = 0; b < 2; ++b) {
-                    const double c = b ? node.center[a] + offset[r] : node.center[a] - offset[r];
-                    side_center[a][b] = c;
-                    meets[a][b] = !(low[a] - c > h || high[a] - c < -h);
-                    inside[a][b] = meets[a][b] && encloses_along(c, h, low[a], high[a]);
-                }
+            int sides[3];  // bit b set: the triangle's box meets the octants on side b
+            for (int a = 0; a < 3; ++a) {
+                const double below = node.center[a] - offset[r], above = node.center[a] + offset[r];
+                side_center[a][0] = below;
+                side_center[a][1] = above;
+                const bool meets_below = !(low[a] - below > h || high[a] - below < -h);
+                const bool meets_above = !(low[a] - above > h || high[a] - above < -h);
+                sides[a] = meets_below | meets_above << 1;
+            }
+            // Mostly the box meets one octant, which plainly encloses it: straight on down.
+            int single = -1;
+            if ((sides[0] == 1 || sides[0] == 2) && (sides[1] == 1 || sides[1] == 2) &&
+                (sides[2] == 1 || sides[2] == 2)) {
+                const int x = sides[0] >> 1, y = sides[1] >> 1, z = sides[2] >> 1;
+                if (encloses_along(side_center[0][x], h, low[0], high[0]) &&
+                    encloses_along(side_center[1][y], h, low[1], high[1]) &&
+                    encloses_along(side_center[2][z], h, low[2], high[2]))
+                    single = x | y << 1 | z << 2;
+            }
             int reached = 0;
-            for (int i = 0; i < 8; ++i) {
+            for (int i = single < 0 ? 0 : single; i < 8; ++i) {
                 const int x = i & 1, y = i >> 1 & 1, z = i >> 2 & 1;
-                if (!(meets[0][x] && meets[1][y] && meets[2][z])) continue;
                 const double center[3] = {side_center[0][x], side_center[1][y], side_center[2][z]};
-                if (!(inside[0][x] && inside[1][y] && inside[2][z]) &&
-                    !triangle_box_overlap(center, box_half, tri))
-                    continue;
+                if (single < 0) {
+                    if (!(sides[0] >> x & sides[1] >> y & sides[2] >> z & 1)) continue;
+                    const double box_half[3] = {h, h, h};
+                    if (!(encloses_along(center[0], h, low[0], high[0]) &&
+                          encloses_along(center[1], h, low[1], high[1]) &&
+                          encloses_along(center[2], h, low[2], high[2])) &&
+                        !triangle_box_overlap(center, box_half, tri))
+                        continue;
+                }
                 ++reached;
                 if (static_cast<std::size_t>(++entries[r]) > budget) return false;
                 const int path = node.path * 8 + i;
@@ -359,8 +373,11 @@ bool build_by_triangles(const CornerTable& corners_of, int triangle_count, std::
                     for (int a = 0; a < 3; ++a)
                         child.center[a] = static_cast<double>(static_cast<float>(center[a]));
                 }
+                if (single >= 0) break;
             }
             if (reached == 0 && node.level > 0) dead_ends.emplace_back(node.level, node.path);
+            if (top == 0) break;
+            node = stack[--top];
         }
     }
 
