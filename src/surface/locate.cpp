@@ -367,8 +367,7 @@ __attribute__((always_inline)) inline void try_triangle(const double p[3], int t
 // The search over a list of triangles, in list order. Leaf lists run from high index to low
 // and only a strictly smaller distance replaces the best, so of two equally near triangles
 // the higher index wins; existing maps rely on it. The sphere test runs first over the whole
-// list, asking for the records of the triangles it passes while it goes on, so that they
-// arrive together rather than one after another.
+// list, and only the triangles it passes are tried.
 template <bool check_ids, typename Position>
 int search_list(const double p[3], int sample_boundary_id, const int* list,
                 const Sphere* spheres, const Position* positions, int count,
@@ -382,6 +381,8 @@ int search_list(const double p[3], int sample_boundary_id, const int* list,
     constexpr int room = 64;
     int reached[room];
     int found = 0;
+    // Which triangles a sample reaches is as good as random: the test's outcome is added
+    // rather than branched on, so that a miss costs no mispredicted jump.
     for (int n = 0; n < count; ++n) {
         const int position = positions ? positions[n] : n;
         if (check_ids) {
@@ -396,20 +397,25 @@ int search_list(const double p[3], int sample_boundary_id, const int* list,
                              p[1] - static_cast<double>(sphere.center[1]),
                              p[2] - static_cast<double>(sphere.center[2])};
         const double limit = static_cast<double>(sphere.reach) + tolerance_reach;
-        if (!(c[0] * c[0] + c[1] * c[1] + c[2] * c[2] <= limit * limit)) continue;
+        reached[found] = list[position];
+        found += c[0] * c[0] + c[1] * c[1] + c[2] * c[2] <= limit * limit;
         if (found == room) {
-            // More than the room holds (a tolerance as large as the triangles): the rest
-            // are tried as they come, after those already found.
-            for (int k = 0; k < found; ++k) try_triangle(p, reached[k], tolerance, rounding, best, best_distance);
+            // More than the room holds (a tolerance as large as the triangles): those found
+            // are tried now, the rest as they come.
+            for (int k = 0; k < found; ++k)
+                try_triangle(p, reached[k], tolerance, rounding, best, best_distance);
             found = 0;
         }
-        const int t = list[position];
-        const char* record = reinterpret_cast<const char*>(&locate_triangles[t]);
+    }
+    // The records of those reached are asked for together, so that they arrive together
+    // rather than one after another.
+    for (int k = 0; k < found; ++k) {
+        const char* record = reinterpret_cast<const char*>(&locate_triangles[reached[k]]);
         __builtin_prefetch(record);
         __builtin_prefetch(record + sizeof(LocateTriangle) - 1);
-        reached[found++] = t;
     }
-    for (int k = 0; k < found; ++k) try_triangle(p, reached[k], tolerance, rounding, best, best_distance);
+    for (int k = 0; k < found; ++k)
+        try_triangle(p, reached[k], tolerance, rounding, best, best_distance);
     return best;
 }
 
