@@ -53,9 +53,22 @@ struct LeafGrid {
     // Boundary IDs of the leaf's triangles: whether the ID rule refuses one of them does not
     // depend on which ones a cell lists.
     int lowest_boundary_id = 0, highest_boundary_id = 0;
+    // The points the descent brings here: above[a] < p[a] <= below[a] on every axis, the
+    // centres of the nodes on the way (infinite where the way sets no bound).
+    float above[3] = {-HUGE_VALF, -HUGE_VALF, -HUGE_VALF};
+    float below[3] = {HUGE_VALF, HUGE_VALF, HUGE_VALF};
 };
 
 std::vector<LeafGrid> leaf_grids;              // per octree node; meaningful for leaves
+// Samples come in runs that share a leaf: each thread remembers the leaf it found last, and
+// a sample within that leaf's bounds skips the descent. The generation tells a leaf of an
+// earlier octree.
+unsigned octree_generation = 0;
+struct LastLeaf {
+    unsigned generation = 0;
+    int node = no_node;
+};
+thread_local LastLeaf last_leaf;
 std::vector<std::uint32_t> grid_cell_begin;    // per cell, and one more at each grid's end
 std::vector<std::uint16_t> grid_cell_entries;  // per cell, positions in the leaf's list
 
@@ -287,11 +300,39 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
     grid_cell_begin.push_back(static_cast<std::uint32_t>(grid_cell_entries.size()));
 }
 
+// Each node's bounds handed down to its children: the parent's centre bounds each child
+// on the side the descent sends it.
+void set_leaf_bounds() {
+    std::vector<int> stack;
+    if (!octree_nodes.empty()) stack.push_back(octree_root);
+    while (!stack.empty()) {
+        const int node = stack.back();
+        stack.pop_back();
+        const OctreeNode& parent = octree_nodes[node];
+        for (int i = 0; i < 8; ++i) {
+            const int child = parent.child[i];
+            if (child == no_node) continue;
+            LeafGrid& bounds = leaf_grids[child];
+            for (int a = 0; a < 3; ++a) {
+                bounds.above[a] = leaf_grids[node].above[a];
+                bounds.below[a] = leaf_grids[node].below[a];
+                if (i >> a & 1)
+                    bounds.above[a] = parent.center[a];
+                else
+                    bounds.below[a] = parent.center[a];
+            }
+            stack.push_back(child);
+        }
+    }
+}
+
 void build_leaf_grids() {
     const double tolerance_reach = settings.tolerance * (1 + 1e-6);
     grid_cell_begin.clear();
     grid_cell_entries.clear();
     leaf_grids.assign(octree_nodes.size(), LeafGrid{});
+    set_leaf_bounds();
+    ++octree_generation;
     std::vector<std::uint32_t> per_cell, pairs;
     // A tolerance of half a leaf or more puts nearly every triangle of a leaf in every cell:
     // no grid could pay for itself, and trying one per leaf would cost leaves x cells.
@@ -541,15 +582,27 @@ std::uint64_t locate_order_key(const double p[3]) {
 
 int locate_point(const double p[3], int sample_boundary_id, double& distance_out) {
     const OctreeNode* nodes = octree_nodes.data();
-    int node = octree_root;
-    // A coordinate equal to the centre goes to the minus side.
-    for (int level = 0; level < octree_depth; ++level) {
-        const OctreeNode& parent = nodes[node];
-        int octant = (p[0] > static_cast<double>(parent.center[0]) ? 1 : 0) +
-                     (p[1] > static_cast<double>(parent.center[1]) ? 2 : 0) +
-                     (p[2] > static_cast<double>(parent.center[2]) ? 4 : 0);
-        node = parent.child[octant];
-        if (node == no_node) return no_triangle;
+    int node = last_leaf.node;
+    // Exactly the comparisons the descent would make on the way to that leaf; a coordinate
+    // that is not a number fails them and descends.
+    if (last_leaf.generation != octree_generation || node == no_node ||
+        !(p[0] > static_cast<double>(leaf_grids[node].above[0]) &&
+          p[0] <= static_cast<double>(leaf_grids[node].below[0]) &&
+          p[1] > static_cast<double>(leaf_grids[node].above[1]) &&
+          p[1] <= static_cast<double>(leaf_grids[node].below[1]) &&
+          p[2] > static_cast<double>(leaf_grids[node].above[2]) &&
+          p[2] <= static_cast<double>(leaf_grids[node].below[2]))) {
+        node = octree_root;
+        // A coordinate equal to the centre goes to the minus side.
+        for (int level = 0; level < octree_depth; ++level) {
+            const OctreeNode& parent = nodes[node];
+            int octant = (p[0] > static_cast<double>(parent.center[0]) ? 1 : 0) +
+                         (p[1] > static_cast<double>(parent.center[1]) ? 2 : 0) +
+                         (p[2] > static_cast<double>(parent.center[2]) ? 4 : 0);
+            node = parent.child[octant];
+            if (node == no_node) return no_triangle;
+        }
+        last_leaf = {octree_generation, node};
     }
 
     const OctreeNode& leaf = nodes[node];
