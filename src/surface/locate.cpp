@@ -10,6 +10,7 @@
 #include "surface/locate.h"
 
 #include "config/options.h"
+#include "platform/fatal.h"
 #include "platform/system.h"
 #include "surface/octree.h"
 #include "surface/surface.h"
@@ -22,17 +23,27 @@
 
 namespace {
 
-// What the search reads of one triangle, 104 bytes: everything else it needs (the edges, the
-// edge normals) is worked out from these with the very operations that made the triangle
-// table's, so the answers are the same bits while a table of them takes 40 % of the room
-// of one holding everything ready-made.
+// What the search reads of one triangle, 40 bytes: everything else it needs (the edges, the
+// edge normals) is worked out from these and the corners with the very operations that made
+// the triangle table's, so the answers are the same bits. The corners are named, not copied:
+// neighbours share them, and a table of them takes a quarter of the room.
 struct LocateTriangle {
-    double normal[3];     // NaN: the triangle takes no sample
-    double corner[3][3];  // P0, P1, P2
-    std::uint8_t axis_i, axis_j;  // the plane the solve is in
+    double normal[3];  // NaN: the triangle takes no sample
+    // P0, P1, P2 by index in locate_points; the top two bits of the first two hold the axes
+    // of the plane the solve is in.
+    std::uint32_t corner_code[3];
+    int boundary_id;
 };
+constexpr std::uint32_t corner_index_mask = (1u << 30) - 1;
 
 std::vector<LocateTriangle> locate_triangles;
+std::vector<double> locate_points;  // x y z of every vertex, as the vertex table holds them
+
+inline const double* corner(const LocateTriangle& tri, int k) {
+    return locate_points.data() + 3 * static_cast<std::size_t>(tri.corner_code[k] & corner_index_mask);
+}
+inline int axis_i(const LocateTriangle& tri) { return static_cast<int>(tri.corner_code[0] >> 30); }
+inline int axis_j(const LocateTriangle& tri) { return static_cast<int>(tri.corner_code[1] >> 30); }
 // Where a triangle's points lie, in single precision widened to hold the double-precision
 // sphere: a sixth of a record's size, so the sweep asks for a record only when the sample
 // reaches the sphere. reach is NaN for a triangle that takes no sample. The leaves keep
@@ -42,7 +53,6 @@ struct Sphere {
     float reach;
 };
 std::vector<Sphere> leaf_spheres;  // parallel to octree_leaf_triangles
-std::vector<int> locate_boundary_ids;    // read only in leaves of mixed boundary IDs
 
 // The grid of a crowded leaf.
 struct LeafGrid {
@@ -120,15 +130,15 @@ double length_between(const double a[3], const double b[3]) {
 // The triangle table's edges and edge normals, operation for operation.
 inline void edges_of(const LocateTriangle& tri, double e1[3], double e2[3]) {
     for (int a = 0; a < 3; ++a) {
-        e1[a] = tri.corner[1][a] - tri.corner[0][a];
-        e2[a] = tri.corner[2][a] - tri.corner[0][a];
+        e1[a] = corner(tri, 1)[a] - corner(tri, 0)[a];
+        e2[a] = corner(tri, 2)[a] - corner(tri, 0)[a];
     }
 }
 
 // The edge normal before normalising, and its squared length as normalising computes it.
 inline double edge_normal_unscaled(const LocateTriangle& tri, int k, double en[3]) {
-    const double* from = tri.corner[k];
-    const double* to = tri.corner[k == 2 ? 0 : k + 1];
+    const double* from = corner(tri, k);
+    const double* to = corner(tri, k == 2 ? 0 : k + 1);
     const double d[3] = {to[0] - from[0], to[1] - from[1], to[2] - from[2]};
     const double* n = tri.normal;
     en[0] = n[1] * d[2] - n[2] * d[1];
@@ -159,7 +169,7 @@ struct CellTest {
             if (low[a] - margin > cell[a] + half || high[a] + margin < cell[a] - half)
                 return false;
         const double* n = triangle->normal;
-        const double* p0 = triangle->corner[0];
+        const double* p0 = corner(*triangle, 0);
         double h = (cell[0] - p0[0]) * n[0] + (cell[1] - p0[1]) * n[1] + (cell[2] - p0[2]) * n[2];
         return std::fabs(h) <= margin + half * (std::fabs(n[0]) + std::fabs(n[1]) + std::fabs(n[2]));
     }
@@ -174,17 +184,17 @@ void bounding_sphere(const LocateTriangle& tri, double center[3], double& reach)
     double largest = 0;
     double candidate[4][3];
     for (int a = 0; a < 3; ++a) {
-        candidate[0][a] = (tri.corner[0][a] + tri.corner[1][a] + tri.corner[2][a]) / 3;
+        candidate[0][a] = (corner(tri, 0)[a] + corner(tri, 1)[a] + corner(tri, 2)[a]) / 3;
         for (int k = 0; k < 3; ++k) {
-            candidate[k + 1][a] = (tri.corner[k][a] + tri.corner[k == 2 ? 0 : k + 1][a]) / 2;
-            largest = std::max(largest, std::fabs(tri.corner[k][a]));
+            candidate[k + 1][a] = (corner(tri, k)[a] + corner(tri, k == 2 ? 0 : k + 1)[a]) / 2;
+            largest = std::max(largest, std::fabs(corner(tri, k)[a]));
         }
     }
     double radius = 0;
     for (int m = 0; m < 4; ++m) {
         const double* c = candidate[m];
         double farthest = 0;
-        for (int k = 0; k < 3; ++k) farthest = std::max(farthest, length_between(c, tri.corner[k]));
+        for (int k = 0; k < 3; ++k) farthest = std::max(farthest, length_between(c, corner(tri, k)));
         if (m == 0 || farthest < radius) {
             radius = farthest;
             std::copy(c, c + 3, center);
@@ -199,10 +209,10 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
     const int* list = octree_leaf_triangles.data() + leaf.list_begin;
     const int count = leaf.list_count;
     grid.lowest_boundary_id = grid.highest_boundary_id =
-        count ? locate_boundary_ids[list[0]] : 0;
+        count ? locate_triangles[list[0]].boundary_id : 0;
     for (int n = 0; n < count; ++n) {
-        grid.lowest_boundary_id = std::min(grid.lowest_boundary_id, locate_boundary_ids[list[n]]);
-        grid.highest_boundary_id = std::max(grid.highest_boundary_id, locate_boundary_ids[list[n]]);
+        grid.lowest_boundary_id = std::min(grid.lowest_boundary_id, locate_triangles[list[n]].boundary_id);
+        grid.highest_boundary_id = std::max(grid.highest_boundary_id, locate_triangles[list[n]].boundary_id);
     }
     if (bounds_only || count < crowded_leaf || count > largest_gridded_leaf) return;
     const int cells = cells_per_axis(count);
@@ -231,17 +241,17 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
         test.limit = (static_cast<double>(spheres[n].reach) + tolerance_reach) * (1 + 1e-9);
         double longest = 0, size = 0;
         for (int a = 0; a < 3; ++a) {
-            test.low[a] = std::min({tri.corner[0][a], tri.corner[1][a], tri.corner[2][a]});
-            test.high[a] = std::max({tri.corner[0][a], tri.corner[1][a], tri.corner[2][a]});
-            size = std::max(size, std::fabs(tri.corner[0][a]));
+            test.low[a] = std::min({corner(tri, 0)[a], corner(tri, 1)[a], corner(tri, 2)[a]});
+            test.high[a] = std::max({corner(tri, 0)[a], corner(tri, 1)[a], corner(tri, 2)[a]});
+            size = std::max(size, std::fabs(corner(tri, 0)[a]));
         }
         for (int k = 0; k < 3; ++k)
-            longest = std::max(longest, length_between(tri.corner[k], tri.corner[(k + 1) % 3]));
+            longest = std::max(longest, length_between(corner(tri, k), corner(tri, (k + 1) % 3)));
         // Accepted points lie on the triangle to within the solve's allowance and rounding
         // when it is not a sliver; a sliver keeps only the sphere's bound.
         double e1[3], e2[3];
         edges_of(tri, e1, e2);
-        const int i = tri.axis_i, j = tri.axis_j;
+        const int i = axis_i(tri), j = axis_j(tri);
         const double cross = std::fabs(e1[j] * e2[i] - e1[i] * e2[j]);
         if (cross >= 1e-3 * longest * longest)
             test.margin = tolerance_reach + 1e-6 * longest + 1e-12 * (1 + size);
@@ -352,7 +362,7 @@ __attribute__((always_inline)) inline void try_triangle(const double p[3], int t
                                                         double& best_distance) {
     const LocateTriangle& tri = locate_triangles[t];
     const double* n = tri.normal;
-    const double* p0 = tri.corner[0];
+    const double* p0 = corner(tri, 0);
     const double r[3] = {p[0] - p0[0], p[1] - p0[1], p[2] - p0[2]};
     const double h = r[0] * n[0] + r[1] * n[1] + r[2] * n[2];
     const double a = std::fabs(h);
@@ -361,9 +371,9 @@ __attribute__((always_inline)) inline void try_triangle(const double p[3], int t
 
     const double q[3] = {p[0] - h * n[0], p[1] - h * n[1], p[2] - h * n[2]};
     // The solve reads two axes of the edges and of the foot: only those are worked out.
-    const int i = tri.axis_i, j = tri.axis_j;
-    const double* p1 = tri.corner[1];
-    const double* p2 = tri.corner[2];
+    const int i = axis_i(tri), j = axis_j(tri);
+    const double* p1 = corner(tri, 1);
+    const double* p2 = corner(tri, 2);
     const double e1i = p1[i] - p0[i], e1j = p1[j] - p0[j];
     const double e2i = p2[i] - p0[i], e2j = p2[j] - p0[j];
     double u, v;
@@ -375,7 +385,7 @@ __attribute__((always_inline)) inline void try_triangle(const double p[3], int t
     // Only the edge on the side the solve points to is tried: beyond a corner the sample
     // counts only if its foot on that edge falls within the edge.
     const int k = u < 0 ? 2 : (v < 0 ? 0 : 1);
-    const double* pk = tri.corner[k];
+    const double* pk = corner(tri, k);
     double en[3];
     const double length_squared = edge_normal_unscaled(tri, k, en);
     // The foot on the edge is at least as far from the sample as the edge's line is from
@@ -428,7 +438,7 @@ int search_list(const double p[3], int sample_boundary_id, const int* list,
         const int position = positions ? positions[n] : n;
         if (check_ids) {
             // Rule 2: piston samples (boundary 1) land only on piston triangles; others anywhere.
-            const int id = locate_boundary_ids[list[position]];
+            const int id = locate_triangles[list[position]].boundary_id;
             if ((rule == 1 && id != sample_boundary_id) ||
                 (rule == 2 && sample_boundary_id == 1 && id != 1))
                 continue;
@@ -471,52 +481,61 @@ bool point_in_triangle(const double r[3], const Triangle& triangle, double& u_ou
 
 void prepare_locate_triangles() {
     const std::size_t count = triangle_table.size();
+    if (vertex_table.size() > corner_index_mask)
+        fatal("ERROR: the surface has %zu vertices; point location takes at most %u\n",
+              vertex_table.size(), corner_index_mask);
+    locate_points.resize(3 * vertex_table.size());
+    locate_points.shrink_to_fit();
+    for (std::size_t v = 0; v < vertex_table.size(); ++v) {
+        locate_points[3 * v] = vertex_table[v].x;
+        locate_points[3 * v + 1] = vertex_table[v].y;
+        locate_points[3 * v + 2] = vertex_table[v].z;
+    }
     locate_triangles.clear();
     locate_triangles.shrink_to_fit();
-    // Large pages where the system grants them: touching a 100 MB table 4 KiB at a time is
+    // Large pages where the system grants them: touching a 40 MB table 4 KiB at a time is
     // a good part of setting it up.
     locate_triangles.reserve(count);
     advise_large_pages(locate_triangles.data(), count * sizeof(LocateTriangle));
     locate_triangles.resize(count);
-    locate_boundary_ids.resize(count);
     for (std::size_t t = 0; t < count; ++t) {
         const Triangle& source = triangle_table[t];
         LocateTriangle& target = locate_triangles[t];
-        for (int k = 0; k < 3; ++k) {
-            const Vertex& v = vertex_table[source.vert[k]];
-            target.corner[k][0] = v.x;
-            target.corner[k][1] = v.y;
-            target.corner[k][2] = v.z;
-        }
+        for (int k = 0; k < 3; ++k) target.corner_code[k] = static_cast<std::uint32_t>(source.vert[k]);
+        const double* p0 = corner(target, 0);
+        const double* p1 = corner(target, 1);
+        const double* p2 = corner(target, 2);
         // The triangle's edges as the surface works them out: P1 - P0 and P2 - P0.
         double edge1[3], edge2[3];
         for (int a = 0; a < 3; ++a) {
-            edge1[a] = target.corner[1][a] - target.corner[0][a];
-            edge2[a] = target.corner[2][a] - target.corner[0][a];
+            edge1[a] = p1[a] - p0[a];
+            edge2[a] = p2[a] - p0[a];
         }
         int i, j;
         solving_axes(edge1, edge2, i, j);
-        target.axis_i = static_cast<std::uint8_t>(i);
-        target.axis_j = static_cast<std::uint8_t>(j);
-        locate_boundary_ids[t] = source.boundary_id;
+        target.corner_code[0] |= static_cast<std::uint32_t>(i) << 30;
+        target.corner_code[1] |= static_cast<std::uint32_t>(j) << 30;
+        target.boundary_id = source.boundary_id;
         // No plane, no sample: the NaN of such a triangle's solve would refuse every one,
         // but a normal that failed to normalise is not a number to rely on.
         const double* n = source.normal;
         const bool has_area = n[0] * n[0] + n[1] * n[1] + n[2] * n[2] > 0.5;
         // A root is zero exactly when its square is.
-        auto apart = [&](int from, int to) {
-            const double* a = target.corner[from];
-            const double* b = target.corner[to];
+        auto apart = [&](const double* a, const double* b) {
             const double dx = a[0] - b[0], dy = a[1] - b[1], dz = a[2] - b[2];
             return dx * dx + dy * dy + dz * dz != 0;
         };
-        const bool has_edges = apart(0, 1) && apart(1, 2) && apart(2, 0);
+        const bool has_edges = apart(p0, p1) && apart(p1, p2) && apart(p2, p0);
         for (int a = 0; a < 3; ++a)
             target.normal[a] = has_area && has_edges ? n[a] : std::nan("");
     }
 }
 
-const double* locate_corners(int triangle) { return &locate_triangles[triangle].corner[0][0]; }
+void locate_corners(int triangle, double corners[3][3]) {
+    const LocateTriangle& tri = locate_triangles[triangle];
+    for (int k = 0; k < 3; ++k)
+        for (int a = 0; a < 3; ++a) corners[k][a] = corner(tri, k)[a];
+}
 
 void prepare_locate_grids() {
     // The single-precision sphere holds the double one: its radius grows by how far the
@@ -554,7 +573,7 @@ void prepare_locate_grids() {
 std::size_t locate_table_bytes() {
     return locate_triangles.capacity() * sizeof(LocateTriangle) + 
            leaf_spheres.capacity() * sizeof(Sphere) +
-           locate_boundary_ids.capacity() * sizeof(int) +
+           locate_points.capacity() * sizeof(double) +
            leaf_grids.capacity() * sizeof(LeafGrid) +
            grid_cell_begin.capacity() * sizeof(std::uint32_t) +
            grid_cell_entries.capacity() * sizeof(std::uint16_t);

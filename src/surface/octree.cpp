@@ -121,17 +121,10 @@ bool triangle_box_overlap(const double box_center[3], const double box_half[3],
 
 namespace {
 
-// The corners of triangle t, nine doubles, in the search's evenly spaced records.
-struct CornerTable {
-    const double* first = nullptr;
-    std::ptrdiff_t stride = 0;
-    const double* operator()(int t) const { return first + t * stride; }
-};
-
 // Level by level: each node's list is tried against its eight octants, and a child that
 // receives its parent's whole list can share one stored copy. extent: the surface's size
 // along each axis, for the message refusing a level that needs too many entries.
-void build_by_levels(const CornerTable& corners_of, int triangle_count, const double extent[3]) {
+void build_by_levels(int triangle_count, const double extent[3]) {
     // Every triangle inserted at the front: the root's list runs in descending index. Each
     // split reverses a list once more, so after six the leaves run descending again.
     OctreeNode& root = octree_nodes[octree_root];
@@ -156,16 +149,12 @@ void build_by_levels(const CornerTable& corners_of, int triangle_count, const do
         if (inserted) {
             for (int a = 0; a < 3; ++a) f.low[a] = HUGE_VAL, f.high[a] = -HUGE_VAL;
             for (int n = 0; n < node.list_count; ++n) {
-                if (n + 8 < node.list_count) {
-                    const double* ahead = corners_of(lists[node.list_begin + n + 8]);
-                    __builtin_prefetch(ahead);
-                    __builtin_prefetch(ahead + 8);
-                }
-                const double* c = corners_of(lists[node.list_begin + n]);
+                double c[3][3];
+                locate_corners(lists[node.list_begin + n], c);
                 for (int k = 0; k < 3; ++k)
                     for (int a = 0; a < 3; ++a) {
-                        f.low[a] = std::min(f.low[a], c[3 * k + a]);
-                        f.high[a] = std::max(f.high[a], c[3 * k + a]);
+                        f.low[a] = std::min(f.low[a], c[k][a]);
+                        f.high[a] = std::max(f.high[a], c[k][a]);
                     }
             }
         }
@@ -211,14 +200,8 @@ void build_by_levels(const CornerTable& corners_of, int triangle_count, const do
             }
             for (int n = 0; tested > 0 && n < node.list_count; ++n) {
                 int t = lists[node.list_begin + n];
-                if (n + 8 < node.list_count) {
-                    const char* ahead =
-                        reinterpret_cast<const char*>(corners_of(lists[node.list_begin + n + 8]));
-                    __builtin_prefetch(ahead);
-                    __builtin_prefetch(ahead + 71);
-                }
                 double tri[3][3];
-                std::memcpy(tri, corners_of(t), sizeof tri);
+                locate_corners(t, tri);
                 bool side[3][2];
                 for (int a = 0; a < 3; ++a)
                     for (int b = 0; b < 2; ++b) {
@@ -290,7 +273,7 @@ void build_by_levels(const CornerTable& corners_of, int triangle_count, const do
 // the nodes are then made in build_by_levels' order. Lists are not shared, so it gives up,
 // building nothing, when some level would list more than `budget` entries: a tolerance near
 // the size of the leaves, where sharing is what keeps the lists small.
-bool build_by_triangles(const CornerTable& corners_of, int triangle_count, std::size_t budget) {
+bool build_by_triangles(int triangle_count, std::size_t budget) {
     constexpr int paths = 1 << (3 * octree_depth);  // leaf path: three bits per level, root first
     double half[octree_depth + 1], offset[octree_depth + 1];
     for (int r = 1; r <= octree_depth; ++r) {
@@ -307,13 +290,8 @@ bool build_by_triangles(const CornerTable& corners_of, int triangle_count, std::
     Visit stack[8 * octree_depth];
     const float* root_center = octree_nodes[octree_root].center;
     for (int t = triangle_count - 1; t >= 0; --t) {
-        if (t >= 8) {
-            const char* ahead = reinterpret_cast<const char*>(corners_of(t - 8));
-            __builtin_prefetch(ahead);
-            __builtin_prefetch(ahead + 71);
-        }
         double tri[3][3];
-        std::memcpy(tri, corners_of(t), sizeof tri);
+        locate_corners(t, tri);
         // The overlap test's bounding-box axes subtract the octant's centre from each corner
         // and take the extremes: rounding keeps order, so subtracting it from the extremes
         // gives the same values.
@@ -458,16 +436,9 @@ void build_subdivision() {
     for (int k = 0; k <= octree_depth; ++k) cell_size[k] = edge / std::pow(2.0, k);
     for (int a = 0; a < 3; ++a) octree_origin[a] = (low[a] + high[a]) / 2 - edge / 2;
 
-    // The corners are read from the search's own records, in triangle order: the passes
-    // read them once per node holding the triangle, so they sit together rather than behind
-    // the vertex indices.
+    // The corners are read from the search's own compact tables.
     prepare_locate_triangles();
     const int triangle_count = static_cast<int>(triangle_table.size());
-    // The records are evenly spaced: no call per look-up.
-    const double* first_corners = triangle_count ? locate_corners(0) : nullptr;
-    const std::ptrdiff_t record_stride =
-        triangle_count > 1 ? locate_corners(1) - first_corners : 0;
-    const CornerTable corners_of{first_corners, record_stride};
 
     octree_nodes.clear();
     OctreeNode& root = octree_nodes.emplace_back();
@@ -478,10 +449,10 @@ void build_subdivision() {
     // whenever build_by_levels would.
     const std::size_t budget = std::min(max_octree_entries,
                                         16 * static_cast<std::size_t>(triangle_count) + 65536);
-    if (!build_by_triangles(corners_of, triangle_count, budget)) {
+    if (!build_by_triangles(triangle_count, budget)) {
         octree_nodes.resize(1);
         const double extent[3] = {high[0] - low[0], high[1] - low[1], high[2] - low[2]};
-        build_by_levels(corners_of, triangle_count, extent);
+        build_by_levels(triangle_count, extent);
     }
     octree_leaf_triangles.shrink_to_fit();
     prepare_locate_grids();
