@@ -23,6 +23,24 @@
 
 namespace {
 
+// Room for `count` items on large pages where the system grants them: a fresh table touched
+// 4 KiB at a time costs several times what filling it does.
+template <typename T>
+void reserve_large(std::vector<T>& table, std::size_t count) {
+    table.reserve(count);
+    advise_large_pages(table.data(), table.capacity() * sizeof(T));
+}
+
+// The table moved to a block of its own size, on large pages too.
+template <typename T>
+void fit_large(std::vector<T>& table) {
+    if (table.capacity() == table.size()) return;
+    std::vector<T> fitted;
+    reserve_large(fitted, table.size());
+    fitted.assign(table.begin(), table.end());
+    table.swap(fitted);
+}
+
 // What the search reads of one triangle, 40 bytes: everything else it needs (the edges, the
 // edge normals) is worked out from these and the corners with the very operations that made
 // the triangle table's, so the answers are the same bits. The corners are named, not copied:
@@ -122,9 +140,13 @@ inline bool inside(const double r[3], const double e1[3], const double e2[3], in
     return inside(r[i], r[j], e1[i], e1[j], e2[i], e2[j], u, v);
 }
 
-double length_between(const double a[3], const double b[3]) {
+inline double squared_length_between(const double a[3], const double b[3]) {
     double dx = a[0] - b[0], dy = a[1] - b[1], dz = a[2] - b[2];
-    return std::sqrt(dx * dx + dy * dy + dz * dz);
+    return dx * dx + dy * dy + dz * dz;
+}
+
+double length_between(const double a[3], const double b[3]) {
+    return std::sqrt(squared_length_between(a, b));
 }
 
 // The triangle table's edges and edge normals, operation for operation.
@@ -151,27 +173,27 @@ inline double edge_normal_unscaled(const LocateTriangle& tri, int k, double en[3
 // quick necessary conditions tell: the sphere, the triangle's bounding box, its plane.
 struct CellTest {
     double center[3];  // of the bounding sphere
-    const LocateTriangle* triangle;
-    double limit;     // sphere radius and tolerance, widened
-    double margin;    // tolerance and the triangle's rounding allowance, widened; < 0: no
-                      // test but the sphere's (a triangle too thin to bound by its plane)
-    double low[3], high[3];  // the triangle's bounding box
+    double limit;      // sphere radius and tolerance, widened
+    double margin;     // tolerance and the triangle's rounding allowance, widened; < 0: no
+                       // test but the sphere's (a triangle too thin to bound by its plane)
+    double low[3], high[3];  // the triangle's bounding box, widened by the margin
+    double normal[3], p0[3];
+    double slab;  // the margin and the cube's reach across the plane, for a cube of `half`
 
     bool near(const double cell[3], double half) const {
         double gap = 0;
         for (int a = 0; a < 3; ++a) {
-            double g = std::fabs(center[a] - cell[a]) - half;
-            if (g > 0) gap += g * g;
+            // No branch: which cells a sphere reaches is as good as random.
+            const double g = std::max(0.0, std::fabs(center[a] - cell[a]) - half);
+            gap += g * g;
         }
         if (!(gap <= limit * limit)) return false;
         if (margin < 0) return true;
         for (int a = 0; a < 3; ++a)
-            if (low[a] - margin > cell[a] + half || high[a] + margin < cell[a] - half)
-                return false;
-        const double* n = triangle->normal;
-        const double* p0 = corner(*triangle, 0);
+            if (low[a] > cell[a] + half || high[a] < cell[a] - half) return false;
+        const double* n = normal;
         double h = (cell[0] - p0[0]) * n[0] + (cell[1] - p0[1]) * n[1] + (cell[2] - p0[2]) * n[2];
-        return std::fabs(h) <= margin + half * (std::fabs(n[0]) + std::fabs(n[1]) + std::fabs(n[2]));
+        return std::fabs(h) <= slab;
     }
 };
 
@@ -193,8 +215,11 @@ void bounding_sphere(const LocateTriangle& tri, double center[3], double& reach)
     double radius = 0;
     for (int m = 0; m < 4; ++m) {
         const double* c = candidate[m];
+        // The root of the largest square is the largest root, and one root costs a third.
         double farthest = 0;
-        for (int k = 0; k < 3; ++k) farthest = std::max(farthest, length_between(c, corner(tri, k)));
+        for (int k = 0; k < 3; ++k)
+            farthest = std::max(farthest, squared_length_between(c, corner(tri, k)));
+        farthest = std::sqrt(farthest);
         if (m == 0 || farthest < radius) {
             radius = farthest;
             std::copy(c, c + 3, center);
@@ -235,34 +260,51 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
         const int t = list[n];
         const LocateTriangle& tri = locate_triangles[t];
         if (std::isnan(tri.normal[0])) return;  // a triangle that takes no sample
-        CellTest test{{}, &tri, 0, -1, {}, {}};
+        CellTest test;
         // The search's own single-precision sphere, which holds the double one.
         for (int a = 0; a < 3; ++a) test.center[a] = static_cast<double>(spheres[n].center[a]);
         test.limit = (static_cast<double>(spheres[n].reach) + tolerance_reach) * (1 + 1e-9);
+        test.margin = -1;
+        double c[3][3];
+        for (int k = 0; k < 3; ++k)
+            for (int a = 0; a < 3; ++a) c[k][a] = corner(tri, k)[a];
         double longest = 0, size = 0;
         for (int a = 0; a < 3; ++a) {
-            test.low[a] = std::min({corner(tri, 0)[a], corner(tri, 1)[a], corner(tri, 2)[a]});
-            test.high[a] = std::max({corner(tri, 0)[a], corner(tri, 1)[a], corner(tri, 2)[a]});
-            size = std::max(size, std::fabs(corner(tri, 0)[a]));
+            test.low[a] = std::min({c[0][a], c[1][a], c[2][a]});
+            test.high[a] = std::max({c[0][a], c[1][a], c[2][a]});
+            size = std::max(size, std::fabs(c[0][a]));
         }
         for (int k = 0; k < 3; ++k)
-            longest = std::max(longest, length_between(corner(tri, k), corner(tri, (k + 1) % 3)));
+            longest = std::max(longest, squared_length_between(c[k], c[(k + 1) % 3]));
+        longest = std::sqrt(longest);
         // Accepted points lie on the triangle to within the solve's allowance and rounding
         // when it is not a sliver; a sliver keeps only the sphere's bound.
         double e1[3], e2[3];
-        edges_of(tri, e1, e2);
+        for (int a = 0; a < 3; ++a) {
+            e1[a] = c[1][a] - c[0][a];
+            e2[a] = c[2][a] - c[0][a];
+        }
         const int i = axis_i(tri), j = axis_j(tri);
         const double cross = std::fabs(e1[j] * e2[i] - e1[i] * e2[j]);
         if (cross >= 1e-3 * longest * longest)
             test.margin = tolerance_reach + 1e-6 * longest + 1e-12 * (1 + size);
+        const double* normal = tri.normal;
+        for (int a = 0; a < 3; ++a) {
+            test.normal[a] = normal[a];
+            test.p0[a] = c[0][a];
+        }
+        test.slab = test.margin +
+                    half * (std::fabs(normal[0]) + std::fabs(normal[1]) + std::fabs(normal[2]));
         // The cells the sphere's box meets, or those the widened bounding box meets when
         // near() tests it: far fewer across a flat triangle's plane.
         int from[3], to[3];
         for (int a = 0; a < 3; ++a) {
             double low = test.center[a] - test.limit, high = test.center[a] + test.limit;
             if (test.margin >= 0) {
-                low = std::max(low, test.low[a] - test.margin);
-                high = std::min(high, test.high[a] + test.margin);
+                test.low[a] -= test.margin;
+                test.high[a] += test.margin;
+                low = std::max(low, test.low[a]);
+                high = std::min(high, test.high[a]);
             }
             low = (low - pad - grid.low[a]) / width;
             high = (high + pad - grid.low[a]) / width;
@@ -303,6 +345,9 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
     const std::size_t base = grid_cell_entries.size();
     for (int c = 0; c < cell_count; ++c)
         grid_cell_begin.push_back(static_cast<std::uint32_t>(base + per_cell[c]));
+    if (base + per_cell[cell_count] > grid_cell_entries.capacity())
+        reserve_large(grid_cell_entries, std::max(2 * grid_cell_entries.capacity(),
+                                                  base + per_cell[cell_count]));
     grid_cell_entries.resize(base + per_cell[cell_count]);
     // Leaf order within each cell: ties still go to the higher index.
     for (std::uint32_t pair : pairs)
@@ -338,21 +383,34 @@ void set_leaf_bounds() {
 
 void build_leaf_grids() {
     const double tolerance_reach = settings.tolerance * (1 + 1e-6);
-    grid_cell_begin.clear();
-    grid_cell_entries.clear();
+    // A tolerance of half a leaf or more puts nearly every triangle of a leaf in every cell:
+    // no grid could pay for itself, and trying one per leaf would cost leaves x cells.
+    const bool worth_a_grid = tolerance_reach < cell_size[octree_depth] / 2;
+    // The cells' starts at most, and a guess at their entries: a few cells per entry.
+    std::size_t cell_bound = 0, entry_guess = 0;
+    for (const OctreeNode& node : octree_nodes) {
+        const int count = node.list_count;
+        if (!worth_a_grid || node.level != octree_depth || count < crowded_leaf ||
+            count > largest_gridded_leaf)
+            continue;
+        const std::size_t cells = static_cast<std::size_t>(cells_per_axis(count));
+        cell_bound += cells * cells * cells + 1;
+        entry_guess += 6 * static_cast<std::size_t>(count);
+    }
+    grid_cell_begin = std::vector<std::uint32_t>();
+    grid_cell_entries = std::vector<std::uint16_t>();
+    reserve_large(grid_cell_begin, cell_bound);
+    reserve_large(grid_cell_entries, std::min(entry_guess, grid_entries_limit));
     leaf_grids.assign(octree_nodes.size(), LeafGrid{});
     set_leaf_bounds();
     ++octree_generation;
     std::vector<std::uint32_t> per_cell, pairs;
-    // A tolerance of half a leaf or more puts nearly every triangle of a leaf in every cell:
-    // no grid could pay for itself, and trying one per leaf would cost leaves x cells.
-    const bool worth_a_grid = tolerance_reach < cell_size[octree_depth] / 2;
     for (std::size_t node = 0; node < octree_nodes.size(); ++node)
         if (octree_nodes[node].level == octree_depth)
             build_leaf_grid(octree_nodes[node], leaf_grids[node], tolerance_reach, per_cell,
                             pairs, /*bounds_only=*/!worth_a_grid);
-    grid_cell_begin.shrink_to_fit();
-    grid_cell_entries.shrink_to_fit();
+    fit_large(grid_cell_begin);
+    fit_large(grid_cell_entries);
 }
 
 // Whether triangle t takes the sample nearer than the best so far; if so it becomes the best.
@@ -484,19 +542,16 @@ void prepare_locate_triangles() {
     if (vertex_table.size() > corner_index_mask)
         fatal("ERROR: the surface has %zu vertices; point location takes at most %u\n",
               vertex_table.size(), corner_index_mask);
+    locate_points = std::vector<double>();
+    reserve_large(locate_points, 3 * vertex_table.size());
     locate_points.resize(3 * vertex_table.size());
-    locate_points.shrink_to_fit();
     for (std::size_t v = 0; v < vertex_table.size(); ++v) {
         locate_points[3 * v] = vertex_table[v].x;
         locate_points[3 * v + 1] = vertex_table[v].y;
         locate_points[3 * v + 2] = vertex_table[v].z;
     }
-    locate_triangles.clear();
-    locate_triangles.shrink_to_fit();
-    // Large pages where the system grants them: touching a 40 MB table 4 KiB at a time is
-    // a good part of setting it up.
-    locate_triangles.reserve(count);
-    advise_large_pages(locate_triangles.data(), count * sizeof(LocateTriangle));
+    locate_triangles = std::vector<LocateTriangle>();
+    reserve_large(locate_triangles, count);
     locate_triangles.resize(count);
     for (std::size_t t = 0; t < count; ++t) {
         const Triangle& source = triangle_table[t];
@@ -541,8 +596,7 @@ void prepare_locate_grids() {
     // The single-precision sphere holds the double one: its radius grows by how far the
     // centre moved in rounding, and rounds up.
     std::vector<Sphere> spheres;
-    spheres.reserve(locate_triangles.size());
-    advise_large_pages(spheres.data(), locate_triangles.size() * sizeof(Sphere));
+    reserve_large(spheres, locate_triangles.size());
     spheres.resize(locate_triangles.size());
     for (std::size_t t = 0; t < spheres.size(); ++t) {
         const LocateTriangle& tri = locate_triangles[t];
@@ -558,8 +612,9 @@ void prepare_locate_grids() {
         if (!std::isfinite(moved[0] + moved[1] + moved[2])) sphere.reach = HUGE_VALF;
         if (std::isnan(tri.normal[0])) sphere.reach = std::nanf("");
     }
+    leaf_spheres = std::vector<Sphere>();
+    reserve_large(leaf_spheres, octree_leaf_triangles.size());
     leaf_spheres.resize(octree_leaf_triangles.size());
-    leaf_spheres.shrink_to_fit();
     // The lists jump about the triangle table: ask for what comes a little ahead.
     const std::size_t entries = octree_leaf_triangles.size();
     for (std::size_t e = 0; e < entries; ++e) {
