@@ -299,6 +299,24 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
     };
     Visit stack[8 * octree_depth];
     const float* root_center = octree_nodes[octree_root].center;
+    // Along one axis a node's centre depends only on the sides taken along that axis: the
+    // centres of every level, by the steps that make the nodes'.
+    std::vector<double> axis_center[3][octree_depth + 1];
+    for (int a = 0; a < 3; ++a) {
+        axis_center[a][0] = {static_cast<double>(root_center[a])};
+        for (int r = 1; r <= octree_depth; ++r)
+            for (double c : axis_center[a][r - 1])
+                for (double side : {c - offset[r], c + offset[r]})
+                    axis_center[a][r].push_back(static_cast<double>(static_cast<float>(side)));
+    }
+    // A box that keeps clear of every face of a node's cube by the enlargement and then some
+    // meets that node's octant alone, plainly enclosed, at every level down to it: its path
+    // there is its cell's. The room to spare covers the single-precision centres' rounding
+    // and the enclosing test's margin many times over.
+    double largest = 0;
+    for (int a = 0; a < 3; ++a) largest = std::max(largest, std::fabs(octree_origin[a]) + cell_size[0]);
+    const double clearance = 1.1 * settings.tolerance + 1e-6 * largest;
+    const bool straight_paths = settings.tolerance >= 0 && std::isfinite(clearance);
     for (int t = triangle_count - 1; t >= 0; --t) {
         double tri[3][3];
         locate_corners(t, tri);
@@ -311,6 +329,42 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
             high[a] = std::max({tri[0][a], tri[1][a], tri[2][a]});
         }
         Visit node{0, 0, {root_center[0], root_center[1], root_center[2]}};
+        if (straight_paths) {
+            int cell[3];  // the leaf cell of the box's low corner, per axis
+            int clear = 0;  // the deepest level whose cube the box keeps clear of
+            for (int a = 0; a < 3; ++a) {
+                const double x = (low[a] - octree_origin[a]) / cell_size[octree_depth];
+                cell[a] = x >= 0 && x < (1 << octree_depth) ? static_cast<int>(x) : -1;
+            }
+            if (cell[0] >= 0 && cell[1] >= 0 && cell[2] >= 0)
+                for (int r = octree_depth; r >= 1 && clear == 0; --r) {
+                    bool inside = true;
+                    for (int a = 0; a < 3; ++a) {
+                        const double from = octree_origin[a] + (cell[a] >> (octree_depth - r)) * cell_size[r];
+                        inside = inside && low[a] >= from + clearance &&
+                                 high[a] <= from + cell_size[r] - clearance;
+                    }
+                    if (inside) clear = r;
+                }
+            if (clear > 0) {
+                int path = 0;
+                for (int r = 1; r <= clear; ++r) {
+                    for (int a = 0; a < 3; ++a) path = path << 1 | (cell[2 - a] >> (octree_depth - r) & 1);
+                    if (static_cast<std::size_t>(++entries[r]) > budget) return false;
+                }
+                if (clear == octree_depth) {
+                    if (leaf_entries.size() == leaf_entries.capacity())
+                        reserve_large(leaf_entries, 2 * leaf_entries.capacity());
+                    leaf_entries.push_back(static_cast<std::uint64_t>(path) << 32 |
+                                           static_cast<std::uint32_t>(t));
+                    continue;
+                }
+                node.level = clear;
+                node.path = path;
+                for (int a = 0; a < 3; ++a)
+                    node.center[a] = axis_center[a][clear][cell[a] >> (octree_depth - clear)];
+            }
+        }
         int top = 0;
         for (;;) {
             const int r = node.level + 1;
