@@ -20,6 +20,7 @@ std::vector<int> octree_leaf_triangles;
 double cell_size[octree_depth + 1];
 double octree_origin[3];
 std::size_t max_octree_entries = std::size_t{1} << 26;
+bool octree_by_levels_only = false;
 
 bool plane_box_overlap(const double normal[3], double offset, const double box_half[3]) {
     double vmin[3], vmax[3];
@@ -295,19 +296,19 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
     std::vector<std::pair<int, int>> dead_ends;  // (level, path) of a node reached, none of its octants
     struct Visit {
         int level, path;
-        double center[3];  // the node's single-precision centre
+        float center[3];  // as the node will hold it; widened on use
     };
     Visit stack[8 * octree_depth];
     const float* root_center = octree_nodes[octree_root].center;
     // Along one axis a node's centre depends only on the sides taken along that axis: the
     // centres of every level, by the steps that make the nodes'.
-    std::vector<double> axis_center[3][octree_depth + 1];
+    std::vector<float> axis_center[3][octree_depth + 1];
     for (int a = 0; a < 3; ++a) {
-        axis_center[a][0] = {static_cast<double>(root_center[a])};
+        axis_center[a][0] = {root_center[a]};
         for (int r = 1; r <= octree_depth; ++r)
-            for (double c : axis_center[a][r - 1])
-                for (double side : {c - offset[r], c + offset[r]})
-                    axis_center[a][r].push_back(static_cast<double>(static_cast<float>(side)));
+            for (float c : axis_center[a][r - 1])
+                for (double side : {static_cast<double>(c) - offset[r], static_cast<double>(c) + offset[r]})
+                    axis_center[a][r].push_back(static_cast<float>(side));
     }
     // A box that keeps clear of every face of a node's cube by the enlargement and then some
     // meets that node's octant alone, plainly enclosed, at every level down to it: its path
@@ -316,7 +317,7 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
     double largest = 0;
     for (int a = 0; a < 3; ++a) largest = std::max(largest, std::fabs(octree_origin[a]) + cell_size[0]);
     const double clearance = 1.1 * settings.tolerance + 1e-6 * largest;
-    const bool straight_paths = settings.tolerance >= 0 && std::isfinite(clearance);
+    const bool straight_paths = getenv("NOSTRAIGHT") == nullptr && settings.tolerance >= 0 && std::isfinite(clearance);
     for (int t = triangle_count - 1; t >= 0; --t) {
         double tri[3][3];
         locate_corners(t, tri);
@@ -372,7 +373,8 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
             double side_center[3][2];
             int sides[3];  // bit b set: the triangle's box meets the octants on side b
             for (int a = 0; a < 3; ++a) {
-                const double below = node.center[a] - offset[r], above = node.center[a] + offset[r];
+                const double c = node.center[a];
+                const double below = c - offset[r], above = c + offset[r];
                 side_center[a][0] = below;
                 side_center[a][1] = above;
                 const bool meets_below = !(low[a] - below > h || high[a] - below < -h);
@@ -415,7 +417,7 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
                     child.level = r;
                     child.path = path;
                     for (int a = 0; a < 3; ++a)
-                        child.center[a] = static_cast<double>(static_cast<float>(center[a]));
+                        child.center[a] = static_cast<float>(center[a]);
                 }
                 if (single >= 0) break;
             }
@@ -517,7 +519,7 @@ void build_subdivision() {
     // whenever build_by_levels would.
     const std::size_t budget = std::min(max_octree_entries,
                                         16 * static_cast<std::size_t>(triangle_count) + 65536);
-    if (!build_by_triangles(triangle_count, budget)) {
+    if (octree_by_levels_only || !build_by_triangles(triangle_count, budget)) {
         octree_nodes.resize(1);
         const double extent[3] = {high[0] - low[0], high[1] - low[1], high[2] - low[2]};
         build_by_levels(triangle_count, extent);
