@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -76,7 +77,9 @@ std::vector<Sphere> leaf_spheres;  // parallel to octree_leaf_triangles
 struct LeafGrid {
     double low[3];            // low corner of the leaf's cube
     double cell_scale = 0;    // cells per metre
-    int cells = 0;            // per axis; 0: no grid, the leaf is swept whole
+    std::int16_t cells = 0;   // per axis; 0: no grid, the leaf is swept whole
+    std::int16_t narrow = 0;  // 1: the cells list positions in grid_cell_bytes, else in
+                              // grid_cell_entries
     int cells_begin = 0;      // this leaf's cells in grid_cell_begin
     // Boundary IDs of the leaf's triangles: whether the ID rule refuses one of them does not
     // depend on which ones a cell lists.
@@ -99,6 +102,9 @@ struct LastLeaf {
 thread_local LastLeaf last_leaf;
 std::vector<std::uint32_t> grid_cell_begin;    // per cell, and one more at each grid's end
 std::vector<std::uint16_t> grid_cell_entries;  // per cell, positions in the leaf's list
+// The same for leaves of at most 256 entries, most of them: a byte holds a position.
+constexpr int narrow_leaf = 256;
+std::vector<std::uint8_t> grid_cell_bytes;
 
 // Smaller leaves are swept whole: a cell would save less than its lookup costs. Larger ones
 // than the cell lists can number are swept whole too (a tolerance as large as the surface).
@@ -325,7 +331,7 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
     // size): it is dropped as soon as it outgrows its budget, so its memory stays a small
     // multiple of the leaf's list, and so does the whole of the grids'.
     const std::size_t budget = grid_entries_per_leaf_entry * static_cast<std::size_t>(count);
-    if (grid_cell_entries.size() + budget > grid_entries_limit) return;
+    if (grid_cell_entries.size() + grid_cell_bytes.size() + budget > grid_entries_limit) return;
     pairs.clear();
     for (int n = 0; n < count; ++n) {
         if (n + 4 < count) {
@@ -339,20 +345,27 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
         });
         if (pairs.size() > budget) return;
     }
-    grid.cells = cells;
+    grid.cells = static_cast<std::int16_t>(cells);
+    grid.narrow = count <= narrow_leaf;
     grid.cells_begin = static_cast<int>(grid_cell_begin.size());
     for (int c = 0; c < cell_count; ++c) per_cell[c + 1] += per_cell[c];
-    const std::size_t base = grid_cell_entries.size();
-    for (int c = 0; c < cell_count; ++c)
-        grid_cell_begin.push_back(static_cast<std::uint32_t>(base + per_cell[c]));
-    if (base + per_cell[cell_count] > grid_cell_entries.capacity())
-        reserve_large(grid_cell_entries, std::max(2 * grid_cell_entries.capacity(),
-                                                  base + per_cell[cell_count]));
-    grid_cell_entries.resize(base + per_cell[cell_count]);
     // Leaf order within each cell: ties still go to the higher index.
-    for (std::uint32_t pair : pairs)
-        grid_cell_entries[base + per_cell[pair >> 16]++] = static_cast<std::uint16_t>(pair & 0xffff);
-    grid_cell_begin.push_back(static_cast<std::uint32_t>(grid_cell_entries.size()));
+    auto store = [&](auto& entries) {
+        const std::size_t base = entries.size();
+        for (int c = 0; c < cell_count; ++c)
+            grid_cell_begin.push_back(static_cast<std::uint32_t>(base + per_cell[c]));
+        if (base + per_cell[cell_count] > entries.capacity())
+            reserve_large(entries, std::max(2 * entries.capacity(), base + per_cell[cell_count]));
+        entries.resize(base + per_cell[cell_count]);
+        using Entry = typename std::decay_t<decltype(entries)>::value_type;
+        for (std::uint32_t pair : pairs)
+            entries[base + per_cell[pair >> 16]++] = static_cast<Entry>(pair & 0xffff);
+        grid_cell_begin.push_back(static_cast<std::uint32_t>(entries.size()));
+    };
+    if (grid.narrow)
+        store(grid_cell_bytes);
+    else
+        store(grid_cell_entries);
 }
 
 // Each node's bounds handed down to its children: the parent's centre bounds each child
@@ -387,7 +400,7 @@ void build_leaf_grids() {
     // no grid could pay for itself, and trying one per leaf would cost leaves x cells.
     const bool worth_a_grid = tolerance_reach < cell_size[octree_depth] / 2;
     // The cells' starts at most, and a guess at their entries: a few cells per entry.
-    std::size_t cell_bound = 0, entry_guess = 0;
+    std::size_t cell_bound = 0, entry_guess = 0, byte_guess = 0;
     for (const OctreeNode& node : octree_nodes) {
         const int count = node.list_count;
         if (!worth_a_grid || node.level != octree_depth || count < crowded_leaf ||
@@ -395,12 +408,14 @@ void build_leaf_grids() {
             continue;
         const std::size_t cells = static_cast<std::size_t>(cells_per_axis(count));
         cell_bound += cells * cells * cells + 1;
-        entry_guess += 6 * static_cast<std::size_t>(count);
+        (count <= narrow_leaf ? byte_guess : entry_guess) += 6 * static_cast<std::size_t>(count);
     }
     grid_cell_begin = std::vector<std::uint32_t>();
     grid_cell_entries = std::vector<std::uint16_t>();
+    grid_cell_bytes = std::vector<std::uint8_t>();
     reserve_large(grid_cell_begin, cell_bound);
     reserve_large(grid_cell_entries, std::min(entry_guess, grid_entries_limit));
+    reserve_large(grid_cell_bytes, std::min(byte_guess, grid_entries_limit));
     leaf_grids.assign(octree_nodes.size(), LeafGrid{});
     set_leaf_bounds();
     ++octree_generation;
@@ -411,6 +426,7 @@ void build_leaf_grids() {
                             pairs, /*bounds_only=*/!worth_a_grid);
     fit_large(grid_cell_begin);
     fit_large(grid_cell_entries);
+    fit_large(grid_cell_bytes);
 }
 
 // Whether triangle t takes the sample nearer than the best so far; if so it becomes the best.
@@ -631,7 +647,7 @@ std::size_t locate_table_bytes() {
            locate_points.capacity() * sizeof(double) +
            leaf_grids.capacity() * sizeof(LeafGrid) +
            grid_cell_begin.capacity() * sizeof(std::uint32_t) +
-           grid_cell_entries.capacity() * sizeof(std::uint16_t);
+           grid_cell_entries.capacity() * sizeof(std::uint16_t) + grid_cell_bytes.capacity();
 }
 
 std::uint64_t locate_order_key(const double p[3]) {
@@ -707,12 +723,15 @@ int locate_point(const double p[3], int sample_boundary_id, double& distance_out
                              (static_cast<int>(z) * grid.cells + static_cast<int>(y)) * grid.cells +
                              static_cast<int>(x);
             const std::uint32_t begin = grid_cell_begin[cell];
-            const std::uint16_t* positions = grid_cell_entries.data() + begin;
             const int count = static_cast<int>(grid_cell_begin[cell + 1] - begin);
-            best = check_ids ? search_list<true>(p, sample_boundary_id, list, spheres, positions,
-                                                 count, best_distance)
-                             : search_list<false>(p, sample_boundary_id, list, spheres, positions,
-                                                  count, best_distance);
+            auto search = [&](const auto* positions) {
+                return check_ids ? search_list<true>(p, sample_boundary_id, list, spheres,
+                                                     positions, count, best_distance)
+                                 : search_list<false>(p, sample_boundary_id, list, spheres,
+                                                      positions, count, best_distance);
+            };
+            best = grid.narrow ? search(grid_cell_bytes.data() + begin)
+                               : search(grid_cell_entries.data() + begin);
         } else {
             const int count = leaf.list_count;
             best = check_ids ? search_list<true, int>(p, sample_boundary_id, list, spheres,
