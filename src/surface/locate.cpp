@@ -16,9 +16,12 @@
 #include "surface/surface.h"
 
 #include <algorithm>
+#include <emmintrin.h>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -64,19 +67,36 @@ inline const double* corner(const LocateTriangle& tri, int k) {
 inline int axis_i(const LocateTriangle& tri) { return static_cast<int>(tri.corner_code[0] >> 30); }
 inline int axis_j(const LocateTriangle& tri) { return static_cast<int>(tri.corner_code[1] >> 30); }
 // Where a triangle's points lie, in single precision widened to hold the double-precision
-// sphere: a sixth of a record's size, so the sweep asks for a record only when the sample
-// reaches the sphere. reach is NaN for a triangle that takes no sample. The leaves keep
-// copies side by side with their lists, so that a leaf's spheres share a few cache lines.
-struct Sphere {
+// sphere; reach is NaN for a triangle that takes no sample. Worked out per triangle while
+// the leaves' copies below are made.
+struct WideSphere {
     float center[3];
     float reach;
 };
+// The leaves' copies, side by side with their lists so that a leaf's spheres share a few
+// cache lines, 8 bytes: the centre and reach in steps of sphere_step from the sphere origin
+// of the leaf that stored them (the steps span sixteen leaf edges: triangles larger than the
+// leaves have their centres well outside them), the reach holding the single-precision sphere with steps to
+// spare. The sweep asks for a triangle's record only when the sample reaches its sphere.
+// A centre off the steps' range, or a reach beyond them, takes every sample.
+struct Sphere {
+    std::uint16_t center[3];
+    std::uint16_t reach;  // steps
+};
+// A sphere that reaches every sample in the leaf's cube: its centre mid-range, its reach
+// the whole range. A triangle that takes no sample has a point for a sphere at the range's
+// corner, which a large tolerance may still reach: the triangle's test refuses it then.
+constexpr Sphere sphere_always{{32768, 32768, 32768}, 65535};
+constexpr Sphere sphere_never{{0, 0, 0}, 0};
+constexpr double sphere_steps = 65535;  // steps across sphere_span leaf edges, centred on the leaf
+constexpr double sphere_span = 16;
+double sphere_step = 1;                 // metres
 std::vector<Sphere> leaf_spheres;  // parallel to octree_leaf_triangles
 
 // The grid of a crowded leaf.
 struct LeafGrid {
-    double low[3];            // low corner of the leaf's cube
-    double cell_scale = 0;    // cells per metre
+    float sphere_origin[3] = {0, 0, 0};  // of the spheres this leaf's list points at
+    double cell_scale = 0;    // cells per metre, from the low corner of the leaf's cube
     std::int16_t cells = 0;   // per axis; 0: no grid, the leaf is swept whole
     std::int16_t narrow = 0;  // 1: the cells list positions in grid_cell_bytes, else in
                               // grid_cell_entries
@@ -249,12 +269,13 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
     const int cells = cells_per_axis(count);
     const double edge = cell_size[octree_depth];
     const double width = edge / cells;
-    double largest = 0;
+    double largest = 0, low[3];
     for (int a = 0; a < 3; ++a) {
-        grid.low[a] = static_cast<double>(leaf.center[a]) - edge / 2;
-        largest = std::max(largest, std::fabs(grid.low[a]) + edge);
+        low[a] = static_cast<double>(leaf.center[a]) - edge / 2;
+        largest = std::max(largest, std::fabs(low[a]) + edge);
     }
     grid.cell_scale = cells / edge;
+    const double* leaf_low = low;
     // A sample's cell index is rounded: the cells are widened far beyond that.
     const double half = width / 2 * (1 + 1e-6) + 1e-12 * largest;
     const double pad = half - width / 2;
@@ -262,14 +283,17 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
     per_cell.assign(static_cast<std::size_t>(cell_count) + 1, 0);
 
     const Sphere* spheres = leaf_spheres.data() + leaf.list_begin;
+    const float* origin = grid.sphere_origin;
     auto for_each_cell = [&](int n, auto&& visit) {
         const int t = list[n];
         const LocateTriangle& tri = locate_triangles[t];
         if (std::isnan(tri.normal[0])) return;  // a triangle that takes no sample
         CellTest test;
-        // The search's own single-precision sphere, which holds the double one.
-        for (int a = 0; a < 3; ++a) test.center[a] = static_cast<double>(spheres[n].center[a]);
-        test.limit = (static_cast<double>(spheres[n].reach) + tolerance_reach) * (1 + 1e-9);
+        // The search's own sphere, which holds the double-precision one.
+        const Sphere& sphere = spheres[n];
+        for (int a = 0; a < 3; ++a)
+            test.center[a] = static_cast<double>(origin[a]) + sphere.center[a] * sphere_step;
+        test.limit = (sphere.reach * sphere_step + tolerance_reach) * (1 + 1e-9);
         test.margin = -1;
         double c[3][3];
         for (int k = 0; k < 3; ++k)
@@ -312,17 +336,17 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
                 low = std::max(low, test.low[a]);
                 high = std::min(high, test.high[a]);
             }
-            low = (low - pad - grid.low[a]) / width;
-            high = (high + pad - grid.low[a]) / width;
+            low = (low - pad - leaf_low[a]) / width;
+            high = (high + pad - leaf_low[a]) / width;
             from[a] = low <= 0 ? 0 : (low >= cells ? cells : static_cast<int>(low));
             to[a] = high < 0 ? -1 : (high >= cells - 1 ? cells - 1 : static_cast<int>(high));
         }
         for (int k = from[2]; k <= to[2]; ++k)
             for (int j = from[1]; j <= to[1]; ++j)
                 for (int i = from[0]; i <= to[0]; ++i) {
-                    const double center[3] = {grid.low[0] + (i + 0.5) * width,
-                                              grid.low[1] + (j + 0.5) * width,
-                                              grid.low[2] + (k + 0.5) * width};
+                    const double center[3] = {leaf_low[0] + (i + 0.5) * width,
+                                              leaf_low[1] + (j + 0.5) * width,
+                                              leaf_low[2] + (k + 0.5) * width};
                     if (test.near(center, half)) visit((k * cells + j) * cells + i);
                 }
     };
@@ -416,9 +440,6 @@ void build_leaf_grids() {
     reserve_large(grid_cell_begin, cell_bound);
     reserve_large(grid_cell_entries, std::min(entry_guess, grid_entries_limit));
     reserve_large(grid_cell_bytes, std::min(byte_guess, grid_entries_limit));
-    leaf_grids.assign(octree_nodes.size(), LeafGrid{});
-    set_leaf_bounds();
-    ++octree_generation;
     std::vector<std::uint32_t> per_cell, pairs;
     for (std::size_t node = 0; node < octree_nodes.size(); ++node)
         if (octree_nodes[node].level == octree_depth)
@@ -495,14 +516,26 @@ __attribute__((always_inline)) inline void try_triangle(const double p[3], int t
 // list, and only the triangles it passes are tried.
 template <bool check_ids, typename Position>
 int search_list(const double p[3], int sample_boundary_id, const int* list,
-                const Sphere* spheres, const Position* positions, int count,
-                double& best_distance) {
+                const Sphere* spheres, const float sphere_origin[3], const Position* positions,
+                int count, double& best_distance) {
     const double tolerance = settings.tolerance;
     const int rule = settings.enforce_boundID_match;
     int best = no_triangle;
     best_distance = 1e9;
     const double tolerance_reach = tolerance * (1 + 1e-6);
     const double rounding = 1e-12 * (1 + std::fabs(p[0]) + std::fabs(p[1]) + std::fabs(p[2]));
+    // The sample in the spheres' steps. Their reach has steps to spare for the rounding.
+    // Single precision is plenty: a step to spare is some thousand times its rounding here.
+    const double per_step = 1 / sphere_step;
+    const float in_steps[3] = {
+        static_cast<float>((p[0] - static_cast<double>(sphere_origin[0])) * per_step),
+        static_cast<float>((p[1] - static_cast<double>(sphere_origin[1])) * per_step),
+        static_cast<float>((p[2] - static_cast<double>(sphere_origin[2])) * per_step)};
+    const float tolerance_steps = static_cast<float>(tolerance_reach * per_step * (1 + 1e-6));
+    // The sample and, negated, the tolerance: one subtraction gives the three differences
+    // and minus the limit.
+    const __m128 sample = _mm_setr_ps(in_steps[0], in_steps[1], in_steps[2], -tolerance_steps);
+    const __m128i zero = _mm_setzero_si128();
     constexpr int room = 64;
     int reached[room];
     int found = 0;
@@ -517,13 +550,18 @@ int search_list(const double p[3], int sample_boundary_id, const int* list,
                 (rule == 2 && sample_boundary_id == 1 && id != 1))
                 continue;
         }
-        const Sphere& sphere = spheres[position];
-        const double c[3] = {p[0] - static_cast<double>(sphere.center[0]),
-                             p[1] - static_cast<double>(sphere.center[1]),
-                             p[2] - static_cast<double>(sphere.center[2])};
-        const double limit = static_cast<double>(sphere.reach) + tolerance_reach;
+        std::uint64_t bits;
+        std::memcpy(&bits, &spheres[position], sizeof bits);
+        const __m128 sphere = _mm_cvtepi32_ps(
+            _mm_unpacklo_epi16(_mm_cvtsi64_si128(static_cast<long long>(bits)), zero));
+        const __m128 d = _mm_sub_ps(sample, sphere);  // dx dy dz -(reach + tolerance)
+        const __m128 squares = _mm_mul_ps(d, d);
+        // dx^2 + dy^2 + dz^2 against the limit squared.
+        const __m128 xy = _mm_add_ss(squares, _mm_shuffle_ps(squares, squares, 1));
+        const __m128 xyz = _mm_add_ss(xy, _mm_movehl_ps(squares, squares));
+        const __m128 limit = _mm_shuffle_ps(squares, squares, 3);
         reached[found] = list[position];
-        found += c[0] * c[0] + c[1] * c[1] + c[2] * c[2] <= limit * limit;
+        found += _mm_comile_ss(xyz, limit);
         if (found == room) {
             // More than the room holds (a tolerance as large as the triangles): those found
             // are tried now, the rest as they come.
@@ -608,17 +646,34 @@ void locate_corners(int triangle, double corners[3][3]) {
         for (int a = 0; a < 3; ++a) corners[k][a] = corner(tri, k)[a];
 }
 
+// The leaf's copy of a triangle's sphere, in steps from `origin`.
+Sphere sphere_in_steps(const WideSphere& wide, const float origin[3]) {
+    if (std::isnan(wide.reach)) return sphere_never;
+    Sphere sphere;
+    const double per_step = 1 / sphere_step;
+    for (int a = 0; a < 3; ++a) {
+        const double x = (static_cast<double>(wide.center[a]) - static_cast<double>(origin[a])) * per_step;
+        if (!(x >= 0 && x <= sphere_steps)) return sphere_always;
+        sphere.center[a] = static_cast<std::uint16_t>(std::floor(x + 0.5));
+    }
+    // Rounding the centre to a step moves it at most 0.87 of a step: three to spare.
+    const double reach = static_cast<double>(wide.reach) * per_step * (1 + 1e-9) + 3;
+    if (!(reach < 32767)) return sphere_always;
+    sphere.reach = static_cast<std::uint16_t>(std::ceil(reach));
+    return sphere;
+}
+
 void prepare_locate_grids() {
     // The single-precision sphere holds the double one: its radius grows by how far the
     // centre moved in rounding, and rounds up.
-    std::vector<Sphere> spheres;
+    std::vector<WideSphere> spheres;
     reserve_large(spheres, locate_triangles.size());
     spheres.resize(locate_triangles.size());
     for (std::size_t t = 0; t < spheres.size(); ++t) {
         const LocateTriangle& tri = locate_triangles[t];
         double center[3], reach, moved[3];
         bounding_sphere(tri, center, reach);
-        Sphere& sphere = spheres[t];
+        WideSphere& sphere = spheres[t];
         for (int a = 0; a < 3; ++a) {
             sphere.center[a] = static_cast<float>(center[a]);
             moved[a] = static_cast<double>(sphere.center[a]);
@@ -628,16 +683,39 @@ void prepare_locate_grids() {
         if (!std::isfinite(moved[0] + moved[1] + moved[2])) sphere.reach = HUGE_VALF;
         if (std::isnan(tri.normal[0])) sphere.reach = std::nanf("");
     }
+    leaf_grids.assign(octree_nodes.size(), LeafGrid{});
+    set_leaf_bounds();
+    ++octree_generation;
+    const double edge = cell_size[octree_depth];
+    sphere_step = sphere_span * edge / sphere_steps;
+    // A surface of no extent: any step will do.
+    if (!(sphere_step > 0 && std::isfinite(sphere_step))) sphere_step = 1;
     leaf_spheres = std::vector<Sphere>();
     reserve_large(leaf_spheres, octree_leaf_triangles.size());
     leaf_spheres.resize(octree_leaf_triangles.size());
-    // The lists jump about the triangle table: ask for what comes a little ahead.
-    const std::size_t entries = octree_leaf_triangles.size();
-    for (std::size_t e = 0; e < entries; ++e) {
-        if (e + 16 < entries) __builtin_prefetch(&spheres[octree_leaf_triangles[e + 16]]);
-        leaf_spheres[e] = spheres[octree_leaf_triangles[e]];
+    // Leaves that share one stored list share its spheres and the origin of the leaf that
+    // stored them.
+    std::unordered_map<int, int> stored_by;  // list_begin -> node
+    for (std::size_t node = 0; node < octree_nodes.size(); ++node) {
+        const OctreeNode& leaf = octree_nodes[node];
+        if (leaf.level != octree_depth) continue;
+        LeafGrid& grid = leaf_grids[node];
+        auto [first, fresh] = stored_by.try_emplace(leaf.list_begin, static_cast<int>(node));
+        if (!fresh) {
+            std::copy(leaf_grids[first->second].sphere_origin,
+                      leaf_grids[first->second].sphere_origin + 3, grid.sphere_origin);
+            continue;
+        }
+        for (int a = 0; a < 3; ++a)
+            grid.sphere_origin[a] =
+                static_cast<float>(static_cast<double>(leaf.center[a]) - sphere_span / 2 * edge);
+        const int* list = octree_leaf_triangles.data() + leaf.list_begin;
+        for (int n = 0; n < leaf.list_count; ++n) {
+            if (n + 16 < leaf.list_count) __builtin_prefetch(&spheres[list[n + 16]]);
+            leaf_spheres[leaf.list_begin + n] = sphere_in_steps(spheres[list[n]], grid.sphere_origin);
+        }
     }
-    spheres = std::vector<Sphere>();
+    spheres = std::vector<WideSphere>();
     build_leaf_grids();
 }
 
@@ -715,9 +793,10 @@ int locate_point(const double p[3], int sample_boundary_id, double& distance_out
         const int* list = octree_leaf_triangles.data() + leaf.list_begin;
         const Sphere* spheres = leaf_spheres.data() + leaf.list_begin;
         const double cells = grid.cells;
-        const double x = (p[0] - grid.low[0]) * grid.cell_scale;
-        const double y = (p[1] - grid.low[1]) * grid.cell_scale;
-        const double z = (p[2] - grid.low[2]) * grid.cell_scale;
+        const double half_edge = cell_size[octree_depth] / 2;
+        const double x = (p[0] - (static_cast<double>(leaf.center[0]) - half_edge)) * grid.cell_scale;
+        const double y = (p[1] - (static_cast<double>(leaf.center[1]) - half_edge)) * grid.cell_scale;
+        const double z = (p[2] - (static_cast<double>(leaf.center[2]) - half_edge)) * grid.cell_scale;
         if (x >= 0 && x < cells && y >= 0 && y < cells && z >= 0 && z < cells) {
             const int cell = grid.cells_begin +
                              (static_cast<int>(z) * grid.cells + static_cast<int>(y)) * grid.cells +
@@ -726,18 +805,22 @@ int locate_point(const double p[3], int sample_boundary_id, double& distance_out
             const int count = static_cast<int>(grid_cell_begin[cell + 1] - begin);
             auto search = [&](const auto* positions) {
                 return check_ids ? search_list<true>(p, sample_boundary_id, list, spheres,
-                                                     positions, count, best_distance)
+                                                     grid.sphere_origin, positions, count,
+                                                     best_distance)
                                  : search_list<false>(p, sample_boundary_id, list, spheres,
-                                                      positions, count, best_distance);
+                                                      grid.sphere_origin, positions, count,
+                                                      best_distance);
             };
             best = grid.narrow ? search(grid_cell_bytes.data() + begin)
                                : search(grid_cell_entries.data() + begin);
         } else {
             const int count = leaf.list_count;
             best = check_ids ? search_list<true, int>(p, sample_boundary_id, list, spheres,
-                                                      nullptr, count, best_distance)
+                                                      grid.sphere_origin, nullptr, count,
+                                                      best_distance)
                              : search_list<false, int>(p, sample_boundary_id, list, spheres,
-                                                       nullptr, count, best_distance);
+                                                       grid.sphere_origin, nullptr, count,
+                                                       best_distance);
         }
     }
     if (best != no_triangle) {

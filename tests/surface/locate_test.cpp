@@ -604,3 +604,55 @@ TEST(LocatePoint, RememberedLeafGivesTheDescentsAnswersAtItsFaces) {
         compare(q);
     }
 }
+
+// Triangles much larger than the leaves have their spheres' centres beyond the range the
+// leaves' copies can name: those take every sample to the exact test, which must still
+// give the plain scan's answers beside the fine triangles of the same leaves.
+TEST(LocatePoint, TrianglesFarLargerThanTheLeavesGiveThePlainScansAnswers) {
+    use_identity_frame();
+    settings.tolerance = 0.0005;
+    std::string sheet = wavy_sheet(40, 0.1, 1.0);
+    const std::size_t line_end = sheet.find('\n');
+    int max_id = 0, vertices = 0, triangles = 0;
+    std::sscanf(sheet.c_str(), "%d %d %d", &max_id, &vertices, &triangles);
+    std::string body = sheet.substr(line_end + 1);
+    // Vertices first, then triangles: the three corners of a large tilted triangle go
+    // after the last vertex line.
+    std::size_t vertex_end = 0;
+    for (int v = 0; v < vertices; ++v) vertex_end = body.find('\n', vertex_end) + 1;
+    const std::string corners = std::to_string(max_id + 1) + " -0.5 -0.4 -0.05\n" +
+                                std::to_string(max_id + 2) + " 0.9 0.02 0.01\n" +
+                                std::to_string(max_id + 3) + " 0.05 0.8 0.03\n";
+    const std::string large = std::to_string(max_id + 1) + " " + std::to_string(max_id + 2) +
+                              " " + std::to_string(max_id + 3) + " 2\n";
+    read_surface_text(std::to_string(max_id + 3) + " " + std::to_string(vertices + 3) + " " +
+                      std::to_string(triangles + 1) + "\n" + body.substr(0, vertex_end) +
+                      corners + body.substr(vertex_end) + large);
+    build_subdivision();
+    expect_plain_scan_answers(4000, 77);
+    // Samples on the large triangle itself, where it is the nearest.
+    int on_large = 0;
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> unit(0, 1);
+    const Triangle& big = triangle_table.back();
+    for (int s = 0; s < 500; ++s) {
+        double u = unit(random), v = unit(random);
+        if (u + v > 1) u = 1 - u, v = 1 - v;
+        double p[3];
+        for (int a = 0; a < 3; ++a) {
+            const double pa[3] = {vertex_table[big.vert[0]].x, vertex_table[big.vert[0]].y,
+                                  vertex_table[big.vert[0]].z};
+            const double pb[3] = {vertex_table[big.vert[1]].x, vertex_table[big.vert[1]].y,
+                                  vertex_table[big.vert[1]].z};
+            const double pc[3] = {vertex_table[big.vert[2]].x, vertex_table[big.vert[2]].y,
+                                  vertex_table[big.vert[2]].z};
+            p[a] = pa[a] + u * (pb[a] - pa[a]) + v * (pc[a] - pa[a]) + 1e-5 * big.normal[a];
+        }
+        double got_distance = -7, want_distance = -7;
+        const int got = locate_point(p, 1, got_distance);
+        ASSERT_EQ(got, plain_leaf_scan(p, 1, want_distance));
+        ASSERT_EQ(got_distance, want_distance);
+        on_large += got == static_cast<int>(triangle_table.size()) - 1;
+    }
+    EXPECT_GT(on_large, 300);
+}
