@@ -16,10 +16,10 @@
 #include "surface/surface.h"
 
 #include <algorithm>
-#include <emmintrin.h>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <emmintrin.h>
 #include <type_traits>
 #include <unordered_map>
 #include <utility>

@@ -317,7 +317,7 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
     double largest = 0;
     for (int a = 0; a < 3; ++a) largest = std::max(largest, std::fabs(octree_origin[a]) + cell_size[0]);
     const double clearance = 1.1 * settings.tolerance + 1e-6 * largest;
-    const bool straight_paths = getenv("NOSTRAIGHT") == nullptr && settings.tolerance >= 0 && std::isfinite(clearance);
+    const bool straight_paths = settings.tolerance >= 0 && std::isfinite(clearance);
     for (int t = triangle_count - 1; t >= 0; --t) {
         double tri[3][3];
         locate_corners(t, tri);
