@@ -135,8 +135,10 @@ constexpr int largest_gridded_leaf = 65535;
 constexpr std::size_t grid_entries_per_leaf_entry = 16;
 constexpr std::size_t grid_entries_limit = std::size_t{1} << 26;
 
+// About ten entries a cell on a leaf's surface: finer cells list each triangle more often
+// (memory and set-up) for little shorter lists, the spheres filtering those cheaply.
 int cells_per_axis(int entry_count) {
-    return std::max(2, std::min(16, static_cast<int>(std::ceil(std::sqrt(entry_count / 6.0)))));
+    return std::max(2, std::min(16, static_cast<int>(std::ceil(std::sqrt(entry_count / 10.0)))));
 }
 
 // The two axes of the plane the triangle is solved in: drop the dominant axis of the
