@@ -10,6 +10,8 @@
 // times, the memory location keeps and how often the two agree. Run it pinned to one core
 // (bench/compare_peers.sh). QUORVEL_ONLY=1 skips Embree's rounds; QUORVEL_SHUFFLE=1 locates
 // the points in a random order, and QUORVEL_ORDER=1 then sorts them by locate_order_key.
+// QUORVEL_DIGEST=1 prints checksums of the octree (nodes in order, leaf lists) and of every
+// answer and distance, to compare two builds.
 #include "config/options.h"
 #include "platform/fatal.h"
 #include "surface/locate.h"
@@ -23,7 +25,9 @@
 #include <utility>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <sys/resource.h>
@@ -67,6 +71,30 @@ std::vector<double> read_points(const char* name) {
         }
     std::fclose(in);
     return points;
+}
+
+// FNV-1a over the bytes of a value.
+struct Digest {
+    std::uint64_t value = 14695981039346656037ull;
+    template <typename T>
+    void add(const T& item) {
+        unsigned char bytes[sizeof(T)];
+        std::memcpy(bytes, &item, sizeof(T));
+        for (unsigned char b : bytes) value = (value ^ b) * 1099511628211ull;
+    }
+};
+
+std::uint64_t octree_digest() {
+    Digest digest;
+    for (const OctreeNode& node : octree_nodes) {
+        digest.add(node.level);
+        for (float c : node.center) digest.add(c);
+        for (int c : node.child) digest.add(c);
+        digest.add(node.list_count);
+        for (int n = 0; n < node.list_count; ++n)
+            digest.add(octree_leaf_triangles[node.list_begin + n]);
+    }
+    return digest.value;
 }
 
 double median(std::vector<double> values) {
@@ -241,6 +269,17 @@ int main(int argc, char** argv) {
         reorder(order);
     }
     std::vector<int> ours(count);
+    if (std::getenv("QUORVEL_DIGEST")) {
+        Digest answers;
+        for (std::size_t s = 0; s < count; ++s) {
+            double distance = -1;
+            answers.add(locate_point(&points[3 * s], 0, distance));
+            answers.add(distance);
+        }
+        std::printf("digest: octree %016llx answers %016llx\n",
+                    static_cast<unsigned long long>(octree_digest()),
+                    static_cast<unsigned long long>(answers.value));
+    }
 
     std::vector<double> our_rates;
     long our_hits = 0;

@@ -10,6 +10,7 @@
 #include "surface/locate.h"
 
 #include "config/options.h"
+#include "platform/fatal.h"
 #include "platform/system.h"
 #include "surface/octree.h"
 #include "surface/surface.h"
@@ -17,47 +18,113 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <emmintrin.h>
+#include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 namespace {
 
-// What the search reads of one triangle, 104 bytes: everything else it needs (the edges, the
-// edge normals) is worked out from these with the very operations that made the triangle
-// table's, so the answers are the same bits while a table of them takes 40 % of the room
-// of one holding everything ready-made.
+// Room for `count` items on large pages where the system grants them: a fresh table touched
+// 4 KiB at a time costs several times what filling it does.
+template <typename T>
+void reserve_large(std::vector<T>& table, std::size_t count) {
+    table.reserve(count);
+    advise_large_pages(table.data(), table.capacity() * sizeof(T));
+}
+
+// The table moved to a block of its own size, on large pages too.
+template <typename T>
+void fit_large(std::vector<T>& table) {
+    if (table.capacity() == table.size()) return;
+    std::vector<T> fitted;
+    reserve_large(fitted, table.size());
+    fitted.assign(table.begin(), table.end());
+    table.swap(fitted);
+}
+
+// What the search reads of one triangle, 40 bytes: everything else it needs (the edges, the
+// edge normals) is worked out from these and the corners with the very operations that made
+// the triangle table's, so the answers are the same bits. The corners are named, not copied:
+// neighbours share them, and a table of them takes a quarter of the room.
 struct LocateTriangle {
-    double normal[3];     // NaN: the triangle takes no sample
-    double corner[3][3];  // P0, P1, P2
-    std::uint8_t axis_i, axis_j;  // the plane the solve is in
+    double normal[3];  // NaN: the triangle takes no sample
+    // P0, P1, P2 by index in locate_points; the top two bits of the first two hold the axes
+    // of the plane the solve is in.
+    std::uint32_t corner_code[3];
+    int boundary_id;
 };
+constexpr std::uint32_t corner_index_mask = (1u << 30) - 1;
 
 std::vector<LocateTriangle> locate_triangles;
+std::vector<double> locate_points;  // x y z of every vertex, as the vertex table holds them
+
+inline const double* corner(const LocateTriangle& tri, int k) {
+    return locate_points.data() + 3 * static_cast<std::size_t>(tri.corner_code[k] & corner_index_mask);
+}
+inline int axis_i(const LocateTriangle& tri) { return static_cast<int>(tri.corner_code[0] >> 30); }
+inline int axis_j(const LocateTriangle& tri) { return static_cast<int>(tri.corner_code[1] >> 30); }
 // Where a triangle's points lie, in single precision widened to hold the double-precision
-// sphere: a sixth of a record's size, so the sweep asks for a record only when the sample
-// reaches the sphere. reach is NaN for a triangle that takes no sample. The leaves keep
-// copies side by side with their lists, so that a leaf's spheres share a few cache lines.
-struct Sphere {
+// sphere; reach is NaN for a triangle that takes no sample. Worked out per triangle while
+// the leaves' copies below are made.
+struct WideSphere {
     float center[3];
     float reach;
 };
+// The leaves' copies, side by side with their lists so that a leaf's spheres share a few
+// cache lines, 8 bytes: the centre and reach in steps of sphere_step from the sphere origin
+// of the leaf that stored them (the steps span sixteen leaf edges: triangles larger than the
+// leaves have their centres well outside them), the reach holding the single-precision sphere with steps to
+// spare. The sweep asks for a triangle's record only when the sample reaches its sphere.
+// A centre off the steps' range, or a reach beyond them, takes every sample.
+struct Sphere {
+    std::uint16_t center[3];
+    std::uint16_t reach;  // steps
+};
+// A sphere that reaches every sample in the leaf's cube: its centre mid-range, its reach
+// the whole range. A triangle that takes no sample has a point for a sphere at the range's
+// corner, which a large tolerance may still reach: the triangle's test refuses it then.
+constexpr Sphere sphere_always{{32768, 32768, 32768}, 65535};
+constexpr Sphere sphere_never{{0, 0, 0}, 0};
+constexpr double sphere_steps = 65535;  // steps across sphere_span leaf edges, centred on the leaf
+constexpr double sphere_span = 16;
+double sphere_step = 1;                 // metres
 std::vector<Sphere> leaf_spheres;  // parallel to octree_leaf_triangles
-std::vector<int> locate_boundary_ids;    // read only in leaves of mixed boundary IDs
 
 // The grid of a crowded leaf.
 struct LeafGrid {
-    double low[3];            // low corner of the leaf's cube
-    double cell_scale = 0;    // cells per metre
-    int cells = 0;            // per axis; 0: no grid, the leaf is swept whole
+    float sphere_origin[3] = {0, 0, 0};  // of the spheres this leaf's list points at
+    double cell_scale = 0;    // cells per metre, from the low corner of the leaf's cube
+    std::int16_t cells = 0;   // per axis; 0: no grid, the leaf is swept whole
+    std::int16_t narrow = 0;  // 1: the cells list positions in grid_cell_bytes, else in
+                              // grid_cell_entries
     int cells_begin = 0;      // this leaf's cells in grid_cell_begin
     // Boundary IDs of the leaf's triangles: whether the ID rule refuses one of them does not
     // depend on which ones a cell lists.
     int lowest_boundary_id = 0, highest_boundary_id = 0;
+    // The points the descent brings here: above[a] < p[a] <= below[a] on every axis, the
+    // centres of the nodes on the way (infinite where the way sets no bound).
+    float above[3] = {-HUGE_VALF, -HUGE_VALF, -HUGE_VALF};
+    float below[3] = {HUGE_VALF, HUGE_VALF, HUGE_VALF};
 };
 
 std::vector<LeafGrid> leaf_grids;              // per octree node; meaningful for leaves
+// Samples come in runs that share a leaf: each thread remembers the leaf it found last, and
+// a sample within that leaf's bounds skips the descent. The generation tells a leaf of an
+// earlier octree.
+unsigned octree_generation = 0;
+struct LastLeaf {
+    unsigned generation = 0;
+    int node = no_node;
+};
+thread_local LastLeaf last_leaf;
 std::vector<std::uint32_t> grid_cell_begin;    // per cell, and one more at each grid's end
 std::vector<std::uint16_t> grid_cell_entries;  // per cell, positions in the leaf's list
+// The same for leaves of at most 256 entries, most of them: a byte holds a position.
+constexpr int narrow_leaf = 256;
+std::vector<std::uint8_t> grid_cell_bytes;
 
 // Smaller leaves are swept whole: a cell would save less than its lookup costs. Larger ones
 // than the cell lists can number are swept whole too (a tolerance as large as the surface).
@@ -68,8 +135,10 @@ constexpr int largest_gridded_leaf = 65535;
 constexpr std::size_t grid_entries_per_leaf_entry = 16;
 constexpr std::size_t grid_entries_limit = std::size_t{1} << 26;
 
+// About ten entries a cell on a leaf's surface: finer cells list each triangle more often
+// (memory and set-up) for little shorter lists, the spheres filtering those cheaply.
 int cells_per_axis(int entry_count) {
-    return std::max(2, std::min(16, static_cast<int>(std::ceil(std::sqrt(entry_count / 6.0)))));
+    return std::max(2, std::min(16, static_cast<int>(std::ceil(std::sqrt(entry_count / 10.0)))));
 }
 
 // The two axes of the plane the triangle is solved in: drop the dominant axis of the
@@ -99,23 +168,27 @@ inline bool inside(const double r[3], const double e1[3], const double e2[3], in
     return inside(r[i], r[j], e1[i], e1[j], e2[i], e2[j], u, v);
 }
 
-double length_between(const double a[3], const double b[3]) {
+inline double squared_length_between(const double a[3], const double b[3]) {
     double dx = a[0] - b[0], dy = a[1] - b[1], dz = a[2] - b[2];
-    return std::sqrt(dx * dx + dy * dy + dz * dz);
+    return dx * dx + dy * dy + dz * dz;
+}
+
+double length_between(const double a[3], const double b[3]) {
+    return std::sqrt(squared_length_between(a, b));
 }
 
 // The triangle table's edges and edge normals, operation for operation.
 inline void edges_of(const LocateTriangle& tri, double e1[3], double e2[3]) {
     for (int a = 0; a < 3; ++a) {
-        e1[a] = tri.corner[1][a] - tri.corner[0][a];
-        e2[a] = tri.corner[2][a] - tri.corner[0][a];
+        e1[a] = corner(tri, 1)[a] - corner(tri, 0)[a];
+        e2[a] = corner(tri, 2)[a] - corner(tri, 0)[a];
     }
 }
 
 // The edge normal before normalising, and its squared length as normalising computes it.
 inline double edge_normal_unscaled(const LocateTriangle& tri, int k, double en[3]) {
-    const double* from = tri.corner[k];
-    const double* to = tri.corner[k == 2 ? 0 : k + 1];
+    const double* from = corner(tri, k);
+    const double* to = corner(tri, k == 2 ? 0 : k + 1);
     const double d[3] = {to[0] - from[0], to[1] - from[1], to[2] - from[2]};
     const double* n = tri.normal;
     en[0] = n[1] * d[2] - n[2] * d[1];
@@ -128,27 +201,27 @@ inline double edge_normal_unscaled(const LocateTriangle& tri, int k, double en[3
 // quick necessary conditions tell: the sphere, the triangle's bounding box, its plane.
 struct CellTest {
     double center[3];  // of the bounding sphere
-    const LocateTriangle* triangle;
-    double limit;     // sphere radius and tolerance, widened
-    double margin;    // tolerance and the triangle's rounding allowance, widened; < 0: no
-                      // test but the sphere's (a triangle too thin to bound by its plane)
-    double low[3], high[3];  // the triangle's bounding box
+    double limit;      // sphere radius and tolerance, widened
+    double margin;     // tolerance and the triangle's rounding allowance, widened; < 0: no
+                       // test but the sphere's (a triangle too thin to bound by its plane)
+    double low[3], high[3];  // the triangle's bounding box, widened by the margin
+    double normal[3], p0[3];
+    double slab;  // the margin and the cube's reach across the plane, for a cube of `half`
 
     bool near(const double cell[3], double half) const {
         double gap = 0;
         for (int a = 0; a < 3; ++a) {
-            double g = std::fabs(center[a] - cell[a]) - half;
-            if (g > 0) gap += g * g;
+            // No branch: which cells a sphere reaches is as good as random.
+            const double g = std::max(0.0, std::fabs(center[a] - cell[a]) - half);
+            gap += g * g;
         }
         if (!(gap <= limit * limit)) return false;
         if (margin < 0) return true;
         for (int a = 0; a < 3; ++a)
-            if (low[a] - margin > cell[a] + half || high[a] + margin < cell[a] - half)
-                return false;
-        const double* n = triangle->normal;
-        const double* p0 = triangle->corner[0];
+            if (low[a] > cell[a] + half || high[a] < cell[a] - half) return false;
+        const double* n = normal;
         double h = (cell[0] - p0[0]) * n[0] + (cell[1] - p0[1]) * n[1] + (cell[2] - p0[2]) * n[2];
-        return std::fabs(h) <= margin + half * (std::fabs(n[0]) + std::fabs(n[1]) + std::fabs(n[2]));
+        return std::fabs(h) <= slab;
     }
 };
 
@@ -161,17 +234,20 @@ void bounding_sphere(const LocateTriangle& tri, double center[3], double& reach)
     double largest = 0;
     double candidate[4][3];
     for (int a = 0; a < 3; ++a) {
-        candidate[0][a] = (tri.corner[0][a] + tri.corner[1][a] + tri.corner[2][a]) / 3;
+        candidate[0][a] = (corner(tri, 0)[a] + corner(tri, 1)[a] + corner(tri, 2)[a]) / 3;
         for (int k = 0; k < 3; ++k) {
-            candidate[k + 1][a] = (tri.corner[k][a] + tri.corner[k == 2 ? 0 : k + 1][a]) / 2;
-            largest = std::max(largest, std::fabs(tri.corner[k][a]));
+            candidate[k + 1][a] = (corner(tri, k)[a] + corner(tri, k == 2 ? 0 : k + 1)[a]) / 2;
+            largest = std::max(largest, std::fabs(corner(tri, k)[a]));
         }
     }
     double radius = 0;
     for (int m = 0; m < 4; ++m) {
         const double* c = candidate[m];
+        // The root of the largest square is the largest root, and one root costs a third.
         double farthest = 0;
-        for (int k = 0; k < 3; ++k) farthest = std::max(farthest, length_between(c, tri.corner[k]));
+        for (int k = 0; k < 3; ++k)
+            farthest = std::max(farthest, squared_length_between(c, corner(tri, k)));
+        farthest = std::sqrt(farthest);
         if (m == 0 || farthest < radius) {
             radius = farthest;
             std::copy(c, c + 3, center);
@@ -186,21 +262,22 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
     const int* list = octree_leaf_triangles.data() + leaf.list_begin;
     const int count = leaf.list_count;
     grid.lowest_boundary_id = grid.highest_boundary_id =
-        count ? locate_boundary_ids[list[0]] : 0;
+        count ? locate_triangles[list[0]].boundary_id : 0;
     for (int n = 0; n < count; ++n) {
-        grid.lowest_boundary_id = std::min(grid.lowest_boundary_id, locate_boundary_ids[list[n]]);
-        grid.highest_boundary_id = std::max(grid.highest_boundary_id, locate_boundary_ids[list[n]]);
+        grid.lowest_boundary_id = std::min(grid.lowest_boundary_id, locate_triangles[list[n]].boundary_id);
+        grid.highest_boundary_id = std::max(grid.highest_boundary_id, locate_triangles[list[n]].boundary_id);
     }
     if (bounds_only || count < crowded_leaf || count > largest_gridded_leaf) return;
     const int cells = cells_per_axis(count);
     const double edge = cell_size[octree_depth];
     const double width = edge / cells;
-    double largest = 0;
+    double largest = 0, low[3];
     for (int a = 0; a < 3; ++a) {
-        grid.low[a] = static_cast<double>(leaf.center[a]) - edge / 2;
-        largest = std::max(largest, std::fabs(grid.low[a]) + edge);
+        low[a] = static_cast<double>(leaf.center[a]) - edge / 2;
+        largest = std::max(largest, std::fabs(low[a]) + edge);
     }
     grid.cell_scale = cells / edge;
+    const double* leaf_low = low;
     // A sample's cell index is rounded: the cells are widened far beyond that.
     const double half = width / 2 * (1 + 1e-6) + 1e-12 * largest;
     const double pad = half - width / 2;
@@ -208,50 +285,70 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
     per_cell.assign(static_cast<std::size_t>(cell_count) + 1, 0);
 
     const Sphere* spheres = leaf_spheres.data() + leaf.list_begin;
+    const float* origin = grid.sphere_origin;
     auto for_each_cell = [&](int n, auto&& visit) {
         const int t = list[n];
         const LocateTriangle& tri = locate_triangles[t];
         if (std::isnan(tri.normal[0])) return;  // a triangle that takes no sample
-        CellTest test{{}, &tri, 0, -1, {}, {}};
-        // The search's own single-precision sphere, which holds the double one.
-        for (int a = 0; a < 3; ++a) test.center[a] = static_cast<double>(spheres[n].center[a]);
-        test.limit = (static_cast<double>(spheres[n].reach) + tolerance_reach) * (1 + 1e-9);
+        CellTest test;
+        // The search's own sphere, which holds the double-precision one.
+        const Sphere& sphere = spheres[n];
+        for (int a = 0; a < 3; ++a)
+            test.center[a] = static_cast<double>(origin[a]) + sphere.center[a] * sphere_step;
+        test.limit = (sphere.reach * sphere_step + tolerance_reach) * (1 + 1e-9);
+        test.margin = -1;
+        double c[3][3];
+        for (int k = 0; k < 3; ++k)
+            for (int a = 0; a < 3; ++a) c[k][a] = corner(tri, k)[a];
         double longest = 0, size = 0;
         for (int a = 0; a < 3; ++a) {
-            test.low[a] = std::min({tri.corner[0][a], tri.corner[1][a], tri.corner[2][a]});
-            test.high[a] = std::max({tri.corner[0][a], tri.corner[1][a], tri.corner[2][a]});
-            size = std::max(size, std::fabs(tri.corner[0][a]));
+            test.low[a] = std::min({c[0][a], c[1][a], c[2][a]});
+            test.high[a] = std::max({c[0][a], c[1][a], c[2][a]});
+            size = std::max(size, std::fabs(c[0][a]));
         }
         for (int k = 0; k < 3; ++k)
-            longest = std::max(longest, length_between(tri.corner[k], tri.corner[(k + 1) % 3]));
+            longest = std::max(longest, squared_length_between(c[k], c[(k + 1) % 3]));
+        longest = std::sqrt(longest);
         // Accepted points lie on the triangle to within the solve's allowance and rounding
         // when it is not a sliver; a sliver keeps only the sphere's bound.
         double e1[3], e2[3];
-        edges_of(tri, e1, e2);
-        const int i = tri.axis_i, j = tri.axis_j;
+        for (int a = 0; a < 3; ++a) {
+            e1[a] = c[1][a] - c[0][a];
+            e2[a] = c[2][a] - c[0][a];
+        }
+        const int i = axis_i(tri), j = axis_j(tri);
         const double cross = std::fabs(e1[j] * e2[i] - e1[i] * e2[j]);
         if (cross >= 1e-3 * longest * longest)
             test.margin = tolerance_reach + 1e-6 * longest + 1e-12 * (1 + size);
+        const double* normal = tri.normal;
+        for (int a = 0; a < 3; ++a) {
+            test.normal[a] = normal[a];
+            test.p0[a] = c[0][a];
+        }
+        test.slab = test.margin +
+                    half * (std::fabs(normal[0]) + std::fabs(normal[1]) + std::fabs(normal[2]));
         // The cells the sphere's box meets, or those the widened bounding box meets when
         // near() tests it: far fewer across a flat triangle's plane.
         int from[3], to[3];
         for (int a = 0; a < 3; ++a) {
             double low = test.center[a] - test.limit, high = test.center[a] + test.limit;
             if (test.margin >= 0) {
-                low = std::max(low, test.low[a] - test.margin);
-                high = std::min(high, test.high[a] + test.margin);
+                test.low[a] -= test.margin;
+                test.high[a] += test.margin;
+                low = std::max(low, test.low[a]);
+                high = std::min(high, test.high[a]);
             }
-            low = (low - pad - grid.low[a]) / width;
-            high = (high + pad - grid.low[a]) / width;
+            low = (low - pad - leaf_low[a]) / width;
+            high = (high + pad - leaf_low[a]) / width;
             from[a] = low <= 0 ? 0 : (low >= cells ? cells : static_cast<int>(low));
             to[a] = high < 0 ? -1 : (high >= cells - 1 ? cells - 1 : static_cast<int>(high));
         }
         for (int k = from[2]; k <= to[2]; ++k)
             for (int j = from[1]; j <= to[1]; ++j)
                 for (int i = from[0]; i <= to[0]; ++i) {
-                    const double center[3] = {grid.low[0] + (i + 0.5) * width,
-                                              grid.low[1] + (j + 0.5) * width,
-                                              grid.low[2] + (k + 0.5) * width};
+                    const double center[3] = {leaf_low[0] + (i + 0.5) * width,
+                                              leaf_low[1] + (j + 0.5) * width,
+                                              leaf_low[2] + (k + 0.5) * width};
                     if (test.near(center, half)) visit((k * cells + j) * cells + i);
                 }
     };
@@ -260,7 +357,7 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
     // size): it is dropped as soon as it outgrows its budget, so its memory stays a small
     // multiple of the leaf's list, and so does the whole of the grids'.
     const std::size_t budget = grid_entries_per_leaf_entry * static_cast<std::size_t>(count);
-    if (grid_cell_entries.size() + budget > grid_entries_limit) return;
+    if (grid_cell_entries.size() + grid_cell_bytes.size() + budget > grid_entries_limit) return;
     pairs.clear();
     for (int n = 0; n < count; ++n) {
         if (n + 4 < count) {
@@ -274,34 +371,85 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
         });
         if (pairs.size() > budget) return;
     }
-    grid.cells = cells;
+    grid.cells = static_cast<std::int16_t>(cells);
+    grid.narrow = count <= narrow_leaf;
     grid.cells_begin = static_cast<int>(grid_cell_begin.size());
     for (int c = 0; c < cell_count; ++c) per_cell[c + 1] += per_cell[c];
-    const std::size_t base = grid_cell_entries.size();
-    for (int c = 0; c < cell_count; ++c)
-        grid_cell_begin.push_back(static_cast<std::uint32_t>(base + per_cell[c]));
-    grid_cell_entries.resize(base + per_cell[cell_count]);
     // Leaf order within each cell: ties still go to the higher index.
-    for (std::uint32_t pair : pairs)
-        grid_cell_entries[base + per_cell[pair >> 16]++] = static_cast<std::uint16_t>(pair & 0xffff);
-    grid_cell_begin.push_back(static_cast<std::uint32_t>(grid_cell_entries.size()));
+    auto store = [&](auto& entries) {
+        const std::size_t base = entries.size();
+        for (int c = 0; c < cell_count; ++c)
+            grid_cell_begin.push_back(static_cast<std::uint32_t>(base + per_cell[c]));
+        if (base + per_cell[cell_count] > entries.capacity())
+            reserve_large(entries, std::max(2 * entries.capacity(), base + per_cell[cell_count]));
+        entries.resize(base + per_cell[cell_count]);
+        using Entry = typename std::decay_t<decltype(entries)>::value_type;
+        for (std::uint32_t pair : pairs)
+            entries[base + per_cell[pair >> 16]++] = static_cast<Entry>(pair & 0xffff);
+        grid_cell_begin.push_back(static_cast<std::uint32_t>(entries.size()));
+    };
+    if (grid.narrow)
+        store(grid_cell_bytes);
+    else
+        store(grid_cell_entries);
+}
+
+// Each node's bounds handed down to its children: the parent's centre bounds each child
+// on the side the descent sends it.
+void set_leaf_bounds() {
+    std::vector<int> stack;
+    if (!octree_nodes.empty()) stack.push_back(octree_root);
+    while (!stack.empty()) {
+        const int node = stack.back();
+        stack.pop_back();
+        const OctreeNode& parent = octree_nodes[node];
+        for (int i = 0; i < 8; ++i) {
+            const int child = parent.child[i];
+            if (child == no_node) continue;
+            LeafGrid& bounds = leaf_grids[child];
+            for (int a = 0; a < 3; ++a) {
+                bounds.above[a] = leaf_grids[node].above[a];
+                bounds.below[a] = leaf_grids[node].below[a];
+                if (i >> a & 1)
+                    bounds.above[a] = parent.center[a];
+                else
+                    bounds.below[a] = parent.center[a];
+            }
+            stack.push_back(child);
+        }
+    }
 }
 
 void build_leaf_grids() {
     const double tolerance_reach = settings.tolerance * (1 + 1e-6);
-    grid_cell_begin.clear();
-    grid_cell_entries.clear();
-    leaf_grids.assign(octree_nodes.size(), LeafGrid{});
-    std::vector<std::uint32_t> per_cell, pairs;
     // A tolerance of half a leaf or more puts nearly every triangle of a leaf in every cell:
     // no grid could pay for itself, and trying one per leaf would cost leaves x cells.
     const bool worth_a_grid = tolerance_reach < cell_size[octree_depth] / 2;
+    // The cells' starts at most, and a guess at their entries: a few cells per entry.
+    std::size_t cell_bound = 0, entry_guess = 0, byte_guess = 0;
+    for (const OctreeNode& node : octree_nodes) {
+        const int count = node.list_count;
+        if (!worth_a_grid || node.level != octree_depth || count < crowded_leaf ||
+            count > largest_gridded_leaf)
+            continue;
+        const std::size_t cells = static_cast<std::size_t>(cells_per_axis(count));
+        cell_bound += cells * cells * cells + 1;
+        (count <= narrow_leaf ? byte_guess : entry_guess) += 6 * static_cast<std::size_t>(count);
+    }
+    grid_cell_begin = std::vector<std::uint32_t>();
+    grid_cell_entries = std::vector<std::uint16_t>();
+    grid_cell_bytes = std::vector<std::uint8_t>();
+    reserve_large(grid_cell_begin, cell_bound);
+    reserve_large(grid_cell_entries, std::min(entry_guess, grid_entries_limit));
+    reserve_large(grid_cell_bytes, std::min(byte_guess, grid_entries_limit));
+    std::vector<std::uint32_t> per_cell, pairs;
     for (std::size_t node = 0; node < octree_nodes.size(); ++node)
         if (octree_nodes[node].level == octree_depth)
             build_leaf_grid(octree_nodes[node], leaf_grids[node], tolerance_reach, per_cell,
                             pairs, /*bounds_only=*/!worth_a_grid);
-    grid_cell_begin.shrink_to_fit();
-    grid_cell_entries.shrink_to_fit();
+    fit_large(grid_cell_begin);
+    fit_large(grid_cell_entries);
+    fit_large(grid_cell_bytes);
 }
 
 // Whether triangle t takes the sample nearer than the best so far; if so it becomes the best.
@@ -311,7 +459,7 @@ __attribute__((always_inline)) inline void try_triangle(const double p[3], int t
                                                         double& best_distance) {
     const LocateTriangle& tri = locate_triangles[t];
     const double* n = tri.normal;
-    const double* p0 = tri.corner[0];
+    const double* p0 = corner(tri, 0);
     const double r[3] = {p[0] - p0[0], p[1] - p0[1], p[2] - p0[2]};
     const double h = r[0] * n[0] + r[1] * n[1] + r[2] * n[2];
     const double a = std::fabs(h);
@@ -320,9 +468,9 @@ __attribute__((always_inline)) inline void try_triangle(const double p[3], int t
 
     const double q[3] = {p[0] - h * n[0], p[1] - h * n[1], p[2] - h * n[2]};
     // The solve reads two axes of the edges and of the foot: only those are worked out.
-    const int i = tri.axis_i, j = tri.axis_j;
-    const double* p1 = tri.corner[1];
-    const double* p2 = tri.corner[2];
+    const int i = axis_i(tri), j = axis_j(tri);
+    const double* p1 = corner(tri, 1);
+    const double* p2 = corner(tri, 2);
     const double e1i = p1[i] - p0[i], e1j = p1[j] - p0[j];
     const double e2i = p2[i] - p0[i], e2j = p2[j] - p0[j];
     double u, v;
@@ -334,7 +482,7 @@ __attribute__((always_inline)) inline void try_triangle(const double p[3], int t
     // Only the edge on the side the solve points to is tried: beyond a corner the sample
     // counts only if its foot on that edge falls within the edge.
     const int k = u < 0 ? 2 : (v < 0 ? 0 : 1);
-    const double* pk = tri.corner[k];
+    const double* pk = corner(tri, k);
     double en[3];
     const double length_squared = edge_normal_unscaled(tri, k, en);
     // The foot on the edge is at least as far from the sample as the edge's line is from
@@ -367,49 +515,72 @@ __attribute__((always_inline)) inline void try_triangle(const double p[3], int t
 // The search over a list of triangles, in list order. Leaf lists run from high index to low
 // and only a strictly smaller distance replaces the best, so of two equally near triangles
 // the higher index wins; existing maps rely on it. The sphere test runs first over the whole
-// list, asking for the records of the triangles it passes while it goes on, so that they
-// arrive together rather than one after another.
+// list, and only the triangles it passes are tried.
 template <bool check_ids, typename Position>
 int search_list(const double p[3], int sample_boundary_id, const int* list,
-                const Sphere* spheres, const Position* positions, int count,
-                double& best_distance) {
+                const Sphere* spheres, const float sphere_origin[3], const Position* positions,
+                int count, double& best_distance) {
     const double tolerance = settings.tolerance;
     const int rule = settings.enforce_boundID_match;
     int best = no_triangle;
     best_distance = 1e9;
     const double tolerance_reach = tolerance * (1 + 1e-6);
     const double rounding = 1e-12 * (1 + std::fabs(p[0]) + std::fabs(p[1]) + std::fabs(p[2]));
+    // The sample in the spheres' steps. Their reach has steps to spare for the rounding.
+    // Single precision is plenty: a step to spare is some thousand times its rounding here.
+    const double per_step = 1 / sphere_step;
+    const float in_steps[3] = {
+        static_cast<float>((p[0] - static_cast<double>(sphere_origin[0])) * per_step),
+        static_cast<float>((p[1] - static_cast<double>(sphere_origin[1])) * per_step),
+        static_cast<float>((p[2] - static_cast<double>(sphere_origin[2])) * per_step)};
+    const float tolerance_steps = static_cast<float>(tolerance_reach * per_step * (1 + 1e-6));
+    // The sample and, negated, the tolerance: one subtraction gives the three differences
+    // and minus the limit.
+    const __m128 sample = _mm_setr_ps(in_steps[0], in_steps[1], in_steps[2], -tolerance_steps);
+    const __m128i zero = _mm_setzero_si128();
     constexpr int room = 64;
     int reached[room];
     int found = 0;
+    // Which triangles a sample reaches is as good as random: the test's outcome is added
+    // rather than branched on, so that a miss costs no mispredicted jump.
     for (int n = 0; n < count; ++n) {
         const int position = positions ? positions[n] : n;
         if (check_ids) {
             // Rule 2: piston samples (boundary 1) land only on piston triangles; others anywhere.
-            const int id = locate_boundary_ids[list[position]];
+            const int id = locate_triangles[list[position]].boundary_id;
             if ((rule == 1 && id != sample_boundary_id) ||
                 (rule == 2 && sample_boundary_id == 1 && id != 1))
                 continue;
         }
-        const Sphere& sphere = spheres[position];
-        const double c[3] = {p[0] - static_cast<double>(sphere.center[0]),
-                             p[1] - static_cast<double>(sphere.center[1]),
-                             p[2] - static_cast<double>(sphere.center[2])};
-        const double limit = static_cast<double>(sphere.reach) + tolerance_reach;
-        if (!(c[0] * c[0] + c[1] * c[1] + c[2] * c[2] <= limit * limit)) continue;
+        std::uint64_t bits;
+        std::memcpy(&bits, &spheres[position], sizeof bits);
+        const __m128 sphere = _mm_cvtepi32_ps(
+            _mm_unpacklo_epi16(_mm_cvtsi64_si128(static_cast<long long>(bits)), zero));
+        const __m128 d = _mm_sub_ps(sample, sphere);  // dx dy dz -(reach + tolerance)
+        const __m128 squares = _mm_mul_ps(d, d);
+        // dx^2 + dy^2 + dz^2 against the limit squared.
+        const __m128 xy = _mm_add_ss(squares, _mm_shuffle_ps(squares, squares, 1));
+        const __m128 xyz = _mm_add_ss(xy, _mm_movehl_ps(squares, squares));
+        const __m128 limit = _mm_shuffle_ps(squares, squares, 3);
+        reached[found] = list[position];
+        found += _mm_comile_ss(xyz, limit);
         if (found == room) {
-            // More than the room holds (a tolerance as large as the triangles): the rest
-            // are tried as they come, after those already found.
-            for (int k = 0; k < found; ++k) try_triangle(p, reached[k], tolerance, rounding, best, best_distance);
+            // More than the room holds (a tolerance as large as the triangles): those found
+            // are tried now, the rest as they come.
+            for (int k = 0; k < found; ++k)
+                try_triangle(p, reached[k], tolerance, rounding, best, best_distance);
             found = 0;
         }
-        const int t = list[position];
-        const char* record = reinterpret_cast<const char*>(&locate_triangles[t]);
+    }
+    // The records of those reached are asked for together, so that they arrive together
+    // rather than one after another.
+    for (int k = 0; k < found; ++k) {
+        const char* record = reinterpret_cast<const char*>(&locate_triangles[reached[k]]);
         __builtin_prefetch(record);
         __builtin_prefetch(record + sizeof(LocateTriangle) - 1);
-        reached[found++] = t;
     }
-    for (int k = 0; k < found; ++k) try_triangle(p, reached[k], tolerance, rounding, best, best_distance);
+    for (int k = 0; k < found; ++k)
+        try_triangle(p, reached[k], tolerance, rounding, best, best_distance);
     return best;
 }
 
@@ -424,66 +595,88 @@ bool point_in_triangle(const double r[3], const Triangle& triangle, double& u_ou
 
 void prepare_locate_triangles() {
     const std::size_t count = triangle_table.size();
-    locate_triangles.clear();
-    locate_triangles.shrink_to_fit();
-    // Large pages where the system grants them: touching a 100 MB table 4 KiB at a time is
-    // a good part of setting it up.
-    locate_triangles.reserve(count);
-    advise_large_pages(locate_triangles.data(), count * sizeof(LocateTriangle));
+    if (vertex_table.size() > corner_index_mask)
+        fatal("ERROR: the surface has %zu vertices; point location takes at most %u\n",
+              vertex_table.size(), corner_index_mask);
+    locate_points = std::vector<double>();
+    reserve_large(locate_points, 3 * vertex_table.size());
+    locate_points.resize(3 * vertex_table.size());
+    for (std::size_t v = 0; v < vertex_table.size(); ++v) {
+        locate_points[3 * v] = vertex_table[v].x;
+        locate_points[3 * v + 1] = vertex_table[v].y;
+        locate_points[3 * v + 2] = vertex_table[v].z;
+    }
+    locate_triangles = std::vector<LocateTriangle>();
+    reserve_large(locate_triangles, count);
     locate_triangles.resize(count);
-    locate_boundary_ids.resize(count);
     for (std::size_t t = 0; t < count; ++t) {
         const Triangle& source = triangle_table[t];
         LocateTriangle& target = locate_triangles[t];
-        for (int k = 0; k < 3; ++k) {
-            const Vertex& v = vertex_table[source.vert[k]];
-            target.corner[k][0] = v.x;
-            target.corner[k][1] = v.y;
-            target.corner[k][2] = v.z;
-        }
+        for (int k = 0; k < 3; ++k) target.corner_code[k] = static_cast<std::uint32_t>(source.vert[k]);
+        const double* p0 = corner(target, 0);
+        const double* p1 = corner(target, 1);
+        const double* p2 = corner(target, 2);
         // The triangle's edges as the surface works them out: P1 - P0 and P2 - P0.
         double edge1[3], edge2[3];
         for (int a = 0; a < 3; ++a) {
-            edge1[a] = target.corner[1][a] - target.corner[0][a];
-            edge2[a] = target.corner[2][a] - target.corner[0][a];
+            edge1[a] = p1[a] - p0[a];
+            edge2[a] = p2[a] - p0[a];
         }
         int i, j;
         solving_axes(edge1, edge2, i, j);
-        target.axis_i = static_cast<std::uint8_t>(i);
-        target.axis_j = static_cast<std::uint8_t>(j);
-        locate_boundary_ids[t] = triangle_geometry[t].boundary_id;
+        target.corner_code[0] |= static_cast<std::uint32_t>(i) << 30;
+        target.corner_code[1] |= static_cast<std::uint32_t>(j) << 30;
+        target.boundary_id = triangle_geometry[t].boundary_id;
         // No plane, no sample: the NaN of such a triangle's solve would refuse every one,
         // but a normal that failed to normalise is not a number to rely on.
         double n[3];
         triangle_normal(source, n);
         const bool has_area = n[0] * n[0] + n[1] * n[1] + n[2] * n[2] > 0.5;
         // A root is zero exactly when its square is.
-        auto apart = [&](int from, int to) {
-            const double* a = target.corner[from];
-            const double* b = target.corner[to];
+        auto apart = [&](const double* a, const double* b) {
             const double dx = a[0] - b[0], dy = a[1] - b[1], dz = a[2] - b[2];
             return dx * dx + dy * dy + dz * dz != 0;
         };
-        const bool has_edges = apart(0, 1) && apart(1, 2) && apart(2, 0);
+        const bool has_edges = apart(p0, p1) && apart(p1, p2) && apart(p2, p0);
         for (int a = 0; a < 3; ++a)
             target.normal[a] = has_area && has_edges ? n[a] : std::nan("");
     }
 }
 
-const double* locate_corners(int triangle) { return &locate_triangles[triangle].corner[0][0]; }
+void locate_corners(int triangle, double corners[3][3]) {
+    const LocateTriangle& tri = locate_triangles[triangle];
+    for (int k = 0; k < 3; ++k)
+        for (int a = 0; a < 3; ++a) corners[k][a] = corner(tri, k)[a];
+}
+
+// The leaf's copy of a triangle's sphere, in steps from `origin`.
+Sphere sphere_in_steps(const WideSphere& wide, const float origin[3]) {
+    if (std::isnan(wide.reach)) return sphere_never;
+    Sphere sphere;
+    const double per_step = 1 / sphere_step;
+    for (int a = 0; a < 3; ++a) {
+        const double x = (static_cast<double>(wide.center[a]) - static_cast<double>(origin[a])) * per_step;
+        if (!(x >= 0 && x <= sphere_steps)) return sphere_always;
+        sphere.center[a] = static_cast<std::uint16_t>(std::floor(x + 0.5));
+    }
+    // Rounding the centre to a step moves it at most 0.87 of a step: three to spare.
+    const double reach = static_cast<double>(wide.reach) * per_step * (1 + 1e-9) + 3;
+    if (!(reach < 32767)) return sphere_always;
+    sphere.reach = static_cast<std::uint16_t>(std::ceil(reach));
+    return sphere;
+}
 
 void prepare_locate_grids() {
     // The single-precision sphere holds the double one: its radius grows by how far the
     // centre moved in rounding, and rounds up.
-    std::vector<Sphere> spheres;
-    spheres.reserve(locate_triangles.size());
-    advise_large_pages(spheres.data(), locate_triangles.size() * sizeof(Sphere));
+    std::vector<WideSphere> spheres;
+    reserve_large(spheres, locate_triangles.size());
     spheres.resize(locate_triangles.size());
     for (std::size_t t = 0; t < spheres.size(); ++t) {
         const LocateTriangle& tri = locate_triangles[t];
         double center[3], reach, moved[3];
         bounding_sphere(tri, center, reach);
-        Sphere& sphere = spheres[t];
+        WideSphere& sphere = spheres[t];
         for (int a = 0; a < 3; ++a) {
             sphere.center[a] = static_cast<float>(center[a]);
             moved[a] = static_cast<double>(sphere.center[a]);
@@ -493,25 +686,49 @@ void prepare_locate_grids() {
         if (!std::isfinite(moved[0] + moved[1] + moved[2])) sphere.reach = HUGE_VALF;
         if (std::isnan(tri.normal[0])) sphere.reach = std::nanf("");
     }
+    leaf_grids.assign(octree_nodes.size(), LeafGrid{});
+    set_leaf_bounds();
+    ++octree_generation;
+    const double edge = cell_size[octree_depth];
+    sphere_step = sphere_span * edge / sphere_steps;
+    // A surface of no extent: any step will do.
+    if (!(sphere_step > 0 && std::isfinite(sphere_step))) sphere_step = 1;
+    leaf_spheres = std::vector<Sphere>();
+    reserve_large(leaf_spheres, octree_leaf_triangles.size());
     leaf_spheres.resize(octree_leaf_triangles.size());
-    leaf_spheres.shrink_to_fit();
-    // The lists jump about the triangle table: ask for what comes a little ahead.
-    const std::size_t entries = octree_leaf_triangles.size();
-    for (std::size_t e = 0; e < entries; ++e) {
-        if (e + 16 < entries) __builtin_prefetch(&spheres[octree_leaf_triangles[e + 16]]);
-        leaf_spheres[e] = spheres[octree_leaf_triangles[e]];
+    // Leaves that share one stored list share its spheres and the origin of the leaf that
+    // stored them.
+    std::unordered_map<int, int> stored_by;  // list_begin -> node
+    for (std::size_t node = 0; node < octree_nodes.size(); ++node) {
+        const OctreeNode& leaf = octree_nodes[node];
+        if (leaf.level != octree_depth) continue;
+        LeafGrid& grid = leaf_grids[node];
+        auto [first, fresh] = stored_by.try_emplace(leaf.list_begin, static_cast<int>(node));
+        if (!fresh) {
+            std::copy(leaf_grids[first->second].sphere_origin,
+                      leaf_grids[first->second].sphere_origin + 3, grid.sphere_origin);
+            continue;
+        }
+        for (int a = 0; a < 3; ++a)
+            grid.sphere_origin[a] =
+                static_cast<float>(static_cast<double>(leaf.center[a]) - sphere_span / 2 * edge);
+        const int* list = octree_leaf_triangles.data() + leaf.list_begin;
+        for (int n = 0; n < leaf.list_count; ++n) {
+            if (n + 16 < leaf.list_count) __builtin_prefetch(&spheres[list[n + 16]]);
+            leaf_spheres[leaf.list_begin + n] = sphere_in_steps(spheres[list[n]], grid.sphere_origin);
+        }
     }
-    spheres = std::vector<Sphere>();
+    spheres = std::vector<WideSphere>();
     build_leaf_grids();
 }
 
 std::size_t locate_table_bytes() {
     return locate_triangles.capacity() * sizeof(LocateTriangle) + 
            leaf_spheres.capacity() * sizeof(Sphere) +
-           locate_boundary_ids.capacity() * sizeof(int) +
+           locate_points.capacity() * sizeof(double) +
            leaf_grids.capacity() * sizeof(LeafGrid) +
            grid_cell_begin.capacity() * sizeof(std::uint32_t) +
-           grid_cell_entries.capacity() * sizeof(std::uint16_t);
+           grid_cell_entries.capacity() * sizeof(std::uint16_t) + grid_cell_bytes.capacity();
 }
 
 std::uint64_t locate_order_key(const double p[3]) {
@@ -536,15 +753,27 @@ std::uint64_t locate_order_key(const double p[3]) {
 
 int locate_point(const double p[3], int sample_boundary_id, double& distance_out) {
     const OctreeNode* nodes = octree_nodes.data();
-    int node = octree_root;
-    // A coordinate equal to the centre goes to the minus side.
-    for (int level = 0; level < octree_depth; ++level) {
-        const OctreeNode& parent = nodes[node];
-        int octant = (p[0] > static_cast<double>(parent.center[0]) ? 1 : 0) +
-                     (p[1] > static_cast<double>(parent.center[1]) ? 2 : 0) +
-                     (p[2] > static_cast<double>(parent.center[2]) ? 4 : 0);
-        node = parent.child[octant];
-        if (node == no_node) return no_triangle;
+    int node = last_leaf.node;
+    // Exactly the comparisons the descent would make on the way to that leaf; a coordinate
+    // that is not a number fails them and descends.
+    if (last_leaf.generation != octree_generation || node == no_node ||
+        !(p[0] > static_cast<double>(leaf_grids[node].above[0]) &&
+          p[0] <= static_cast<double>(leaf_grids[node].below[0]) &&
+          p[1] > static_cast<double>(leaf_grids[node].above[1]) &&
+          p[1] <= static_cast<double>(leaf_grids[node].below[1]) &&
+          p[2] > static_cast<double>(leaf_grids[node].above[2]) &&
+          p[2] <= static_cast<double>(leaf_grids[node].below[2]))) {
+        node = octree_root;
+        // A coordinate equal to the centre goes to the minus side.
+        for (int level = 0; level < octree_depth; ++level) {
+            const OctreeNode& parent = nodes[node];
+            int octant = (p[0] > static_cast<double>(parent.center[0]) ? 1 : 0) +
+                         (p[1] > static_cast<double>(parent.center[1]) ? 2 : 0) +
+                         (p[2] > static_cast<double>(parent.center[2]) ? 4 : 0);
+            node = parent.child[octant];
+            if (node == no_node) return no_triangle;
+        }
+        last_leaf = {octree_generation, node};
     }
 
     const OctreeNode& leaf = nodes[node];
@@ -567,26 +796,34 @@ int locate_point(const double p[3], int sample_boundary_id, double& distance_out
         const int* list = octree_leaf_triangles.data() + leaf.list_begin;
         const Sphere* spheres = leaf_spheres.data() + leaf.list_begin;
         const double cells = grid.cells;
-        const double x = (p[0] - grid.low[0]) * grid.cell_scale;
-        const double y = (p[1] - grid.low[1]) * grid.cell_scale;
-        const double z = (p[2] - grid.low[2]) * grid.cell_scale;
+        const double half_edge = cell_size[octree_depth] / 2;
+        const double x = (p[0] - (static_cast<double>(leaf.center[0]) - half_edge)) * grid.cell_scale;
+        const double y = (p[1] - (static_cast<double>(leaf.center[1]) - half_edge)) * grid.cell_scale;
+        const double z = (p[2] - (static_cast<double>(leaf.center[2]) - half_edge)) * grid.cell_scale;
         if (x >= 0 && x < cells && y >= 0 && y < cells && z >= 0 && z < cells) {
             const int cell = grid.cells_begin +
                              (static_cast<int>(z) * grid.cells + static_cast<int>(y)) * grid.cells +
                              static_cast<int>(x);
             const std::uint32_t begin = grid_cell_begin[cell];
-            const std::uint16_t* positions = grid_cell_entries.data() + begin;
             const int count = static_cast<int>(grid_cell_begin[cell + 1] - begin);
-            best = check_ids ? search_list<true>(p, sample_boundary_id, list, spheres, positions,
-                                                 count, best_distance)
-                             : search_list<false>(p, sample_boundary_id, list, spheres, positions,
-                                                  count, best_distance);
+            auto search = [&](const auto* positions) {
+                return check_ids ? search_list<true>(p, sample_boundary_id, list, spheres,
+                                                     grid.sphere_origin, positions, count,
+                                                     best_distance)
+                                 : search_list<false>(p, sample_boundary_id, list, spheres,
+                                                      grid.sphere_origin, positions, count,
+                                                      best_distance);
+            };
+            best = grid.narrow ? search(grid_cell_bytes.data() + begin)
+                               : search(grid_cell_entries.data() + begin);
         } else {
             const int count = leaf.list_count;
             best = check_ids ? search_list<true, int>(p, sample_boundary_id, list, spheres,
-                                                      nullptr, count, best_distance)
+                                                      grid.sphere_origin, nullptr, count,
+                                                      best_distance)
                              : search_list<false, int>(p, sample_boundary_id, list, spheres,
-                                                       nullptr, count, best_distance);
+                                                       grid.sphere_origin, nullptr, count,
+                                                       best_distance);
         }
     }
     if (best != no_triangle) {

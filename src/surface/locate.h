@@ -25,6 +25,6 @@ bool point_in_triangle(const double r[3], const Triangle& triangle, double& u_ou
 void prepare_locate_triangles();
 void prepare_locate_grids();
 // The nine corner coordinates of a triangle, P0 P1 P2, once prepare_locate_triangles ran.
-const double* locate_corners(int triangle);
+void locate_corners(int triangle, double corners[3][3]);
 // Bytes held by the tables above (the octree's own not included).
 std::size_t locate_table_bytes();

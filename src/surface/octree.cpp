@@ -4,6 +4,7 @@
 
 #include "config/options.h"
 #include "platform/fatal.h"
+#include "platform/system.h"
 #include "surface/locate.h"
 #include "surface/surface.h"
 
@@ -19,6 +20,7 @@ std::vector<int> octree_leaf_triangles;
 double cell_size[octree_depth + 1];
 double octree_origin[3];
 std::size_t max_octree_entries = std::size_t{1} << 26;
+bool octree_by_levels_only = false;
 
 bool plane_box_overlap(const double normal[3], double offset, const double box_half[3]) {
     double vmin[3], vmax[3];
@@ -38,6 +40,14 @@ bool plane_box_overlap(const double normal[3], double offset, const double box_h
 
 namespace {
 
+// Room for `count` items on large pages where the system grants them: a fresh table touched
+// 4 KiB at a time costs several times what filling it does.
+template <typename T>
+void reserve_large(std::vector<T>& table, std::size_t count) {
+    table.reserve(count);
+    advise_large_pages(table.data(), table.capacity() * sizeof(T));
+}
+
 // Along one axis the two are apart only when the intervals are strictly apart.
 inline bool apart(double p_a, double p_b, double radius) {
     double low = p_a < p_b ? p_a : p_b;
@@ -47,12 +57,14 @@ inline bool apart(double p_a, double p_b, double radius) {
 
 // Whether the octant's box holds the bounding box with room to spare, so that every
 // triangle inside passes triangle_box_overlap whatever the rounding of its axis tests.
+inline bool encloses_along(double center, double half, double low, double high) {
+    double margin = 1e-9 * (half + std::fabs(center) + std::fabs(low) + std::fabs(high));
+    return low > center - half + margin && high < center + half - margin;
+}
+
 bool encloses(const double center[3], double half, const double low[3], const double high[3]) {
-    for (int a = 0; a < 3; ++a) {
-        double margin = 1e-9 * (half + std::fabs(center[a]) + std::fabs(low[a]) + std::fabs(high[a]));
-        if (!(low[a] > center[a] - half + margin && high[a] < center[a] + half - margin))
-            return false;
-    }
+    for (int a = 0; a < 3; ++a)
+        if (!encloses_along(center[a], half, low[a], high[a])) return false;
     return true;
 }
 
@@ -117,43 +129,15 @@ bool triangle_box_overlap(const double box_center[3], const double box_half[3],
     return plane_box_overlap(normal, offset, box_half);
 }
 
-void build_subdivision() {
-    double low[3] = {1e9, 1e9, 1e9}, high[3] = {-1e9, -1e9, -1e9};
-    for (const Vertex& v : vertex_table) {
-        const double p[3] = {v.x, v.y, v.z};
-        for (int a = 0; a < 3; ++a) {
-            if (p[a] < low[a]) low[a] = p[a];
-            if (p[a] > high[a]) high[a] = p[a];
-        }
-    }
-    say("minimum extent of the surface is %e %e %e\n", low[0], low[1], low[2]);
-    say("maximum extent of the surface is %e %e %e\n\n", high[0], high[1], high[2]);
-    // Only the maxima are compared: the check is for millimetre data left unscaled.
-    if (high[0] > 1.0 || high[1] > 1.0 || high[2] > 1.0)
-        say("WARNING: extent of surface is larger than 1 meter. There may be a scaling issue \n");
+namespace {
 
-    double edge = (high[0] - low[0]) * 1.05;
-    for (int a = 1; a < 3; ++a) edge = std::max(edge, (high[a] - low[a]) * 1.05);
-    for (int k = 0; k <= octree_depth; ++k) cell_size[k] = edge / std::pow(2.0, k);
-    for (int a = 0; a < 3; ++a) octree_origin[a] = (low[a] + high[a]) / 2 - edge / 2;
-
-    // The corners are read from the search's own records, in triangle order: the passes
-    // read them once per node holding the triangle, so they sit together rather than behind
-    // the vertex indices.
-    prepare_locate_triangles();
-    const int triangle_count = static_cast<int>(triangle_table.size());
-    // The records are evenly spaced: no call per look-up.
-    const double* first_corners = triangle_count ? locate_corners(0) : nullptr;
-    const std::ptrdiff_t record_stride =
-        triangle_count > 1 ? locate_corners(1) - first_corners : 0;
-    auto corners_of = [&](int t) { return first_corners + t * record_stride; };
-
-    octree_nodes.clear();
-    OctreeNode& root = octree_nodes.emplace_back();
-    root.level = 0;
-    for (int a = 0; a < 3; ++a) root.center[a] = static_cast<float>(octree_origin[a] + edge / 2);
+// Level by level: each node's list is tried against its eight octants, and a child that
+// receives its parent's whole list can share one stored copy. extent: the surface's size
+// along each axis, for the message refusing a level that needs too many entries.
+void build_by_levels(int triangle_count, const double extent[3]) {
     // Every triangle inserted at the front: the root's list runs in descending index. Each
     // split reverses a list once more, so after six the leaves run descending again.
+    OctreeNode& root = octree_nodes[octree_root];
     std::vector<int> lists(static_cast<std::size_t>(triangle_count));
     for (int t = 0; t < triangle_count; ++t) lists[t] = triangle_count - 1 - t;
     root.list_begin = 0;
@@ -175,16 +159,12 @@ void build_subdivision() {
         if (inserted) {
             for (int a = 0; a < 3; ++a) f.low[a] = HUGE_VAL, f.high[a] = -HUGE_VAL;
             for (int n = 0; n < node.list_count; ++n) {
-                if (n + 8 < node.list_count) {
-                    const double* ahead = corners_of(lists[node.list_begin + n + 8]);
-                    __builtin_prefetch(ahead);
-                    __builtin_prefetch(ahead + 8);
-                }
-                const double* c = corners_of(lists[node.list_begin + n]);
+                double c[3][3];
+                locate_corners(lists[node.list_begin + n], c);
                 for (int k = 0; k < 3; ++k)
                     for (int a = 0; a < 3; ++a) {
-                        f.low[a] = std::min(f.low[a], c[3 * k + a]);
-                        f.high[a] = std::max(f.high[a], c[3 * k + a]);
+                        f.low[a] = std::min(f.low[a], c[k][a]);
+                        f.high[a] = std::max(f.high[a], c[k][a]);
                     }
             }
         }
@@ -230,14 +210,8 @@ void build_subdivision() {
             }
             for (int n = 0; tested > 0 && n < node.list_count; ++n) {
                 int t = lists[node.list_begin + n];
-                if (n + 8 < node.list_count) {
-                    const char* ahead =
-                        reinterpret_cast<const char*>(corners_of(lists[node.list_begin + n + 8]));
-                    __builtin_prefetch(ahead);
-                    __builtin_prefetch(ahead + 71);
-                }
                 double tri[3][3];
-                std::memcpy(tri, corners_of(t), sizeof tri);
+                locate_corners(t, tri);
                 bool side[3][2];
                 for (int a = 0; a < 3; ++a)
                     for (int b = 0; b < 2; ++b) {
@@ -265,8 +239,8 @@ void build_subdivision() {
                         fatal("ERROR: the subdivision would hold more than %zu triangle entries "
                               "at level %d: the tolerance %e is too large for a surface of "
                               "extent %e %e %e; lower the tolerance\n",
-                              max_octree_entries, r, settings.tolerance, high[0] - low[0],
-                              high[1] - low[1], high[2] - low[2]);
+                              max_octree_entries, r, settings.tolerance, extent[0], extent[1],
+                              extent[2]);
                     begin = static_cast<int>(next_lists.size());
                     // Front insertion: the child's list is the parent's order reversed.
                     if (whole[i]) {
@@ -299,7 +273,257 @@ void build_subdivision() {
             static_cast<long long>(node_count), static_cast<long long>(assignment_count));
     }
     octree_leaf_triangles.swap(lists);
-    lists = std::vector<int>();
+}
+
+// Triangle by triangle: each is taken from the root down to every leaf it reaches, by the
+// same tests as build_by_levels makes (an octant that plainly encloses the triangle's
+// bounding box takes it untested there too), and the leaves' lists are gathered afterwards
+// by a stable counting sort on the leaf's path. The triangles are read once, in order,
+// instead of once per level through the lists, and no list is copied from level to level;
+// the nodes are then made in build_by_levels' order. Lists are not shared, so it gives up,
+// building nothing, when some level would list more than `budget` entries: a tolerance near
+// the size of the leaves, where sharing is what keeps the lists small.
+bool build_by_triangles(int triangle_count, std::size_t budget) {
+    constexpr int paths = 1 << (3 * octree_depth);  // leaf path: three bits per level, root first
+    double half[octree_depth + 1], offset[octree_depth + 1];
+    for (int r = 1; r <= octree_depth; ++r) {
+        half[r] = cell_size[r] / 2 + 1.1 * settings.tolerance;
+        offset[r] = cell_size[r] / 2;
+    }
+    std::int64_t entries[octree_depth + 1] = {};
+    std::vector<std::uint64_t> leaf_entries;   // path << 32 | triangle, triangles descending
+    reserve_large(leaf_entries, 2 * static_cast<std::size_t>(triangle_count) + 1024);
+    std::vector<std::pair<int, int>> dead_ends;  // (level, path) of a node reached, none of its octants
+    struct Visit {
+        int level, path;
+        float center[3];  // as the node will hold it; widened on use
+    };
+    Visit stack[8 * octree_depth];
+    const float* root_center = octree_nodes[octree_root].center;
+    // Along one axis a node's centre depends only on the sides taken along that axis: the
+    // centres of every level, by the steps that make the nodes'.
+    std::vector<float> axis_center[3][octree_depth + 1];
+    for (int a = 0; a < 3; ++a) {
+        axis_center[a][0] = {root_center[a]};
+        for (int r = 1; r <= octree_depth; ++r)
+            for (float c : axis_center[a][r - 1])
+                for (double side : {static_cast<double>(c) - offset[r], static_cast<double>(c) + offset[r]})
+                    axis_center[a][r].push_back(static_cast<float>(side));
+    }
+    // A box that keeps clear of every face of a node's cube by the enlargement and then some
+    // meets that node's octant alone, plainly enclosed, at every level down to it: its path
+    // there is its cell's. The room to spare covers the single-precision centres' rounding
+    // and the enclosing test's margin many times over.
+    double largest = 0;
+    for (int a = 0; a < 3; ++a) largest = std::max(largest, std::fabs(octree_origin[a]) + cell_size[0]);
+    const double clearance = 1.1 * settings.tolerance + 1e-6 * largest;
+    const bool straight_paths = settings.tolerance >= 0 && std::isfinite(clearance);
+    for (int t = triangle_count - 1; t >= 0; --t) {
+        double tri[3][3];
+        locate_corners(t, tri);
+        // The overlap test's bounding-box axes subtract the octant's centre from each corner
+        // and take the extremes: rounding keeps order, so subtracting it from the extremes
+        // gives the same values.
+        double low[3], high[3];
+        for (int a = 0; a < 3; ++a) {
+            low[a] = std::min({tri[0][a], tri[1][a], tri[2][a]});
+            high[a] = std::max({tri[0][a], tri[1][a], tri[2][a]});
+        }
+        Visit node{0, 0, {root_center[0], root_center[1], root_center[2]}};
+        if (straight_paths) {
+            int cell[3];  // the leaf cell of the box's low corner, per axis
+            int clear = 0;  // the deepest level whose cube the box keeps clear of
+            for (int a = 0; a < 3; ++a) {
+                const double x = (low[a] - octree_origin[a]) / cell_size[octree_depth];
+                cell[a] = x >= 0 && x < (1 << octree_depth) ? static_cast<int>(x) : -1;
+            }
+            if (cell[0] >= 0 && cell[1] >= 0 && cell[2] >= 0)
+                for (int r = octree_depth; r >= 1 && clear == 0; --r) {
+                    bool inside = true;
+                    for (int a = 0; a < 3; ++a) {
+                        const double from = octree_origin[a] + (cell[a] >> (octree_depth - r)) * cell_size[r];
+                        inside = inside && low[a] >= from + clearance &&
+                                 high[a] <= from + cell_size[r] - clearance;
+                    }
+                    if (inside) clear = r;
+                }
+            if (clear > 0) {
+                int path = 0;
+                for (int r = 1; r <= clear; ++r) {
+                    for (int a = 0; a < 3; ++a) path = path << 1 | (cell[2 - a] >> (octree_depth - r) & 1);
+                    if (static_cast<std::size_t>(++entries[r]) > budget) return false;
+                }
+                if (clear == octree_depth) {
+                    if (leaf_entries.size() == leaf_entries.capacity())
+                        reserve_large(leaf_entries, 2 * leaf_entries.capacity());
+                    leaf_entries.push_back(static_cast<std::uint64_t>(path) << 32 |
+                                           static_cast<std::uint32_t>(t));
+                    continue;
+                }
+                node.level = clear;
+                node.path = path;
+                for (int a = 0; a < 3; ++a)
+                    node.center[a] = axis_center[a][clear][cell[a] >> (octree_depth - clear)];
+            }
+        }
+        int top = 0;
+        for (;;) {
+            const int r = node.level + 1;
+            const double h = half[r];
+            double side_center[3][2];
+            int sides[3];  // bit b set: the triangle's box meets the octants on side b
+            for (int a = 0; a < 3; ++a) {
+                const double c = node.center[a];
+                const double below = c - offset[r], above = c + offset[r];
+                side_center[a][0] = below;
+                side_center[a][1] = above;
+                const bool meets_below = !(low[a] - below > h || high[a] - below < -h);
+                const bool meets_above = !(low[a] - above > h || high[a] - above < -h);
+                sides[a] = meets_below | meets_above << 1;
+            }
+            // Mostly the box meets one octant, which plainly encloses it: straight on down.
+            int single = -1;
+            if ((sides[0] == 1 || sides[0] == 2) && (sides[1] == 1 || sides[1] == 2) &&
+                (sides[2] == 1 || sides[2] == 2)) {
+                const int x = sides[0] >> 1, y = sides[1] >> 1, z = sides[2] >> 1;
+                if (encloses_along(side_center[0][x], h, low[0], high[0]) &&
+                    encloses_along(side_center[1][y], h, low[1], high[1]) &&
+                    encloses_along(side_center[2][z], h, low[2], high[2]))
+                    single = x | y << 1 | z << 2;
+            }
+            int reached = 0;
+            for (int i = single < 0 ? 0 : single; i < 8; ++i) {
+                const int x = i & 1, y = i >> 1 & 1, z = i >> 2 & 1;
+                const double center[3] = {side_center[0][x], side_center[1][y], side_center[2][z]};
+                if (single < 0) {
+                    if (!(sides[0] >> x & sides[1] >> y & sides[2] >> z & 1)) continue;
+                    const double box_half[3] = {h, h, h};
+                    if (!(encloses_along(center[0], h, low[0], high[0]) &&
+                          encloses_along(center[1], h, low[1], high[1]) &&
+                          encloses_along(center[2], h, low[2], high[2])) &&
+                        !triangle_box_overlap(center, box_half, tri))
+                        continue;
+                }
+                ++reached;
+                if (static_cast<std::size_t>(++entries[r]) > budget) return false;
+                const int path = node.path * 8 + i;
+                if (r == octree_depth) {
+                    if (leaf_entries.size() == leaf_entries.capacity())
+                        reserve_large(leaf_entries, 2 * leaf_entries.capacity());
+                    leaf_entries.push_back(static_cast<std::uint64_t>(path) << 32 |
+                                           static_cast<std::uint32_t>(t));
+                } else {
+                    Visit& child = stack[top++];
+                    child.level = r;
+                    child.path = path;
+                    for (int a = 0; a < 3; ++a)
+                        child.center[a] = static_cast<float>(center[a]);
+                }
+                if (single >= 0) break;
+            }
+            if (reached == 0 && node.level > 0) dead_ends.emplace_back(node.level, node.path);
+            if (top == 0) break;
+            node = stack[--top];
+        }
+    }
+
+    // The leaves' lists, path by path; within a path the triangles keep their descending order.
+    std::vector<std::uint32_t> list_begin(static_cast<std::size_t>(paths) + 1, 0);
+    for (std::uint64_t entry : leaf_entries) ++list_begin[(entry >> 32) + 1];
+    for (int path = 0; path < paths; ++path) list_begin[path + 1] += list_begin[path];
+    octree_leaf_triangles = std::vector<int>();
+    reserve_large(octree_leaf_triangles, leaf_entries.size());
+    octree_leaf_triangles.resize(leaf_entries.size());
+    {
+        std::vector<std::uint32_t> fill(list_begin.begin(), list_begin.end() - 1);
+        for (std::uint64_t entry : leaf_entries)
+            octree_leaf_triangles[fill[entry >> 32]++] = static_cast<int>(entry & 0xffffffffu);
+    }
+    leaf_entries = std::vector<std::uint64_t>();
+
+    // Which nodes exist: every leaf listing a triangle, every node reached that ends there,
+    // and the nodes above them.
+    std::vector<std::uint8_t> exists[octree_depth + 1];
+    for (int r = 1; r <= octree_depth; ++r) exists[r].assign(std::size_t{1} << (3 * r), 0);
+    for (int path = 0; path < paths; ++path)
+        exists[octree_depth][path] = list_begin[path + 1] > list_begin[path];
+    for (const auto& [level, path] : dead_ends) exists[level][path] = 1;
+    for (int r = octree_depth - 1; r >= 1; --r)
+        for (std::size_t path = 0; path < exists[r + 1].size(); ++path)
+            if (exists[r + 1][path]) exists[r][path >> 3] = 1;
+
+    // The nodes in build_by_levels' order: a level's children are made parent by parent, the
+    // parent made last first, each parent's in octant order.
+    std::vector<std::pair<int, int>> queue{{octree_root, 0}}, next_queue;  // (node, path)
+    for (int r = 1; r <= octree_depth; ++r) {
+        next_queue.clear();
+        for (auto it = queue.rbegin(); it != queue.rend(); ++it) {
+            const auto [parent, parent_path] = *it;
+            for (int i = 0; i < 8; ++i) {
+                const int path = parent_path * 8 + i;
+                if (!exists[r][path]) continue;
+                const int child = static_cast<int>(octree_nodes.size());
+                OctreeNode& created = octree_nodes.emplace_back();
+                created.level = r;
+                for (int a = 0; a < 3; ++a) {
+                    const double c = octree_nodes[parent].center[a];
+                    created.center[a] = static_cast<float>((i >> a & 1) ? c + offset[r] : c - offset[r]);
+                }
+                if (r == octree_depth) {
+                    created.list_begin = static_cast<int>(list_begin[path]);
+                    created.list_count = static_cast<int>(list_begin[path + 1] - list_begin[path]);
+                }
+                octree_nodes[parent].child[i] = child;
+                next_queue.emplace_back(child, path);
+            }
+        }
+        queue.swap(next_queue);
+        say("level = %i, num_active=%lld, num_triangles = %lld\n", r,
+            static_cast<long long>(queue.size()), static_cast<long long>(entries[r]));
+    }
+    return true;
+}
+
+}  // namespace
+
+void build_subdivision() {
+    double low[3] = {1e9, 1e9, 1e9}, high[3] = {-1e9, -1e9, -1e9};
+    for (const Vertex& v : vertex_table) {
+        const double p[3] = {v.x, v.y, v.z};
+        for (int a = 0; a < 3; ++a) {
+            if (p[a] < low[a]) low[a] = p[a];
+            if (p[a] > high[a]) high[a] = p[a];
+        }
+    }
+    say("minimum extent of the surface is %e %e %e\n", low[0], low[1], low[2]);
+    say("maximum extent of the surface is %e %e %e\n\n", high[0], high[1], high[2]);
+    // Only the maxima are compared: the check is for millimetre data left unscaled.
+    if (high[0] > 1.0 || high[1] > 1.0 || high[2] > 1.0)
+        say("WARNING: extent of surface is larger than 1 meter. There may be a scaling issue \n");
+
+    double edge = (high[0] - low[0]) * 1.05;
+    for (int a = 1; a < 3; ++a) edge = std::max(edge, (high[a] - low[a]) * 1.05);
+    for (int k = 0; k <= octree_depth; ++k) cell_size[k] = edge / std::pow(2.0, k);
+    for (int a = 0; a < 3; ++a) octree_origin[a] = (low[a] + high[a]) / 2 - edge / 2;
+
+    // The corners are read from the search's own compact tables.
+    prepare_locate_triangles();
+    const int triangle_count = static_cast<int>(triangle_table.size());
+
+    octree_nodes.clear();
+    OctreeNode& root = octree_nodes.emplace_back();
+    root.level = 0;
+    for (int a = 0; a < 3; ++a) root.center[a] = static_cast<float>(octree_origin[a] + edge / 2);
+    // Triangle by triangle unless the tolerance makes the leaves share lists. Listing a
+    // triangle no more often than sharing would, it stays within max_octree_entries
+    // whenever build_by_levels would.
+    const std::size_t budget = std::min(max_octree_entries,
+                                        16 * static_cast<std::size_t>(triangle_count) + 65536);
+    if (octree_by_levels_only || !build_by_triangles(triangle_count, budget)) {
+        octree_nodes.resize(1);
+        const double extent[3] = {high[0] - low[0], high[1] - low[1], high[2] - low[2]};
+        build_by_levels(triangle_count, extent);
+    }
     octree_leaf_triangles.shrink_to_fit();
     prepare_locate_grids();
 }

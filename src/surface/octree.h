@@ -9,6 +9,9 @@ constexpr int no_node = -1;
 // Triangle entries the lists of one level may hold: 64 Mi (256 MiB); a set-up that needs
 // more is refused naming the tolerance and the surface's extent. A variable for the tests.
 extern std::size_t max_octree_entries;
+// Builds level by level, sharing lists, whatever the tolerance: the two ways must give the
+// same octree. A variable for the tests.
+extern bool octree_by_levels_only;
 
 // One cube of the subdivision. Octant i of a node lies on the +x side when bit 0 of i is
 // set, +y for bit 1, +z for bit 2. Nodes live in octree_nodes and name each other by index.

@@ -526,3 +526,143 @@ TEST(LocateOrderKey, SortedSamplesVisitEachLeafInOneRun) {
     EXPECT_EQ(locate_order_key(high), (std::uint64_t{1} << 63) - 1);
     EXPECT_EQ(locate_order_key(not_a_number), ~std::uint64_t{0});
 }
+
+// A thread remembers the leaf it found last. Samples just inside a leaf, then exactly on
+// and just past each face it shares with its parent's other octants, must get the
+// descent's answers; so must one after the surface is built anew. A sample on the face of
+// a leaf whose neighbour on the minus side is missing goes there: no leaf, the distance
+// left alone.
+TEST(LocatePoint, RememberedLeafGivesTheDescentsAnswersAtItsFaces) {
+    use_identity_frame();
+    settings.tolerance = 0.0005;
+    read_surface_text(wavy_sheet(60, 0.1, 1.0));
+    build_subdivision();
+    auto parent_of = [](int node) {
+        for (std::size_t n = 0; n < octree_nodes.size(); ++n)
+            for (int child : octree_nodes[n].child)
+                if (child == node) return static_cast<int>(n);
+        return no_node;
+    };
+    int compared = 0, hits = 0;
+    auto compare = [&](const double p[3]) {
+        double got_distance = -7, want_distance = -7;
+        const int got = locate_point(p, 1, got_distance);
+        const int want = plain_leaf_scan(p, 1, want_distance);
+        ASSERT_EQ(got, want) << p[0] << " " << p[1] << " " << p[2];
+        ASSERT_EQ(got_distance, want_distance) << p[0] << " " << p[1] << " " << p[2];
+        ++compared;
+        hits += got >= 0;
+    };
+    for (std::size_t t = 0; t < triangle_table.size(); t += 3) {
+        const double* inside = triangle_geometry[t].centroid;
+        const int leaf = leaf_of(inside);
+        if (leaf == no_node) continue;
+        const OctreeNode& up = octree_nodes[parent_of(leaf)];
+        for (int a = 0; a < 3; ++a) {
+            // Faces near the surface only, so that the samples find triangles.
+            if (std::fabs(inside[a] - up.center[a]) > settings.tolerance) continue;
+            double on[3] = {inside[0], inside[1], inside[2]};
+            on[a] = up.center[a];  // on the face: the minus side's
+            double past[3] = {on[0], on[1], on[2]};
+            past[a] = std::nextafter(on[a], inside[a] > on[a] ? -1.0 : 1.0);
+            compare(inside);
+            compare(on);
+            compare(inside);
+            compare(past);
+        }
+    }
+    EXPECT_GT(compared, 500);
+    EXPECT_GT(hits, 100);
+    // One small triangle: its leaf has no neighbours.
+    settings.tolerance = 1e-9;
+    read_surface_text("4 5 1\n0 0.3001 0.3002 0.3003\n1 0.3004 0.3002 0.3003\n"
+                      "2 0.3001 0.3005 0.3004\n3 0 0 0\n4 1 1 1\n0 1 2 1\n");
+    build_subdivision();
+    double centroid[3] = {0, 0, 0};
+    for (int k = 0; k < 3; ++k) {
+        const Vertex& v = vertex_table[triangle_table[0].vert[k]];
+        centroid[0] += v.x / 3, centroid[1] += v.y / 3, centroid[2] += v.z / 3;
+    }
+    const int lone = leaf_of(centroid);
+    ASSERT_NE(lone, no_node);
+    const OctreeNode& lone_parent = octree_nodes[parent_of(lone)];
+    int missing = 0;
+    for (int a = 0; a < 3; ++a) {
+        double on[3] = {centroid[0], centroid[1], centroid[2]};
+        on[a] = lone_parent.center[a];
+        if (!(octree_nodes[lone].center[a] > lone_parent.center[a]) || leaf_of(on) != no_node)
+            continue;
+        double distance = 5;
+        EXPECT_GE(locate_point(centroid, 1, distance), 0);
+        distance = 5;
+        EXPECT_EQ(locate_point(on, 1, distance), no_triangle);
+        EXPECT_EQ(distance, 5);
+        ++missing;
+    }
+    EXPECT_GT(missing, 0);
+
+    // A new surface: the leaf remembered from the old one is not taken on trust.
+    const double p[3] = {0.05, 0.05, 0.0};
+    double distance = 0;
+    locate_point(p, 1, distance);
+    read_surface_text(wavy_sheet(20, 0.12, 0.5));
+    build_subdivision();
+    for (int s = 0; s < 200; ++s) {
+        const double q[3] = {0.0006 * s, 0.05, 0.001 * (s % 5)};
+        compare(q);
+    }
+}
+
+// Triangles much larger than the leaves have their spheres' centres beyond the range the
+// leaves' copies can name: those take every sample to the exact test, which must still
+// give the plain scan's answers beside the fine triangles of the same leaves.
+TEST(LocatePoint, TrianglesFarLargerThanTheLeavesGiveThePlainScansAnswers) {
+    use_identity_frame();
+    settings.tolerance = 0.0005;
+    std::string sheet = wavy_sheet(40, 0.1, 1.0);
+    const std::size_t line_end = sheet.find('\n');
+    int max_id = 0, vertices = 0, triangles = 0;
+    std::sscanf(sheet.c_str(), "%d %d %d", &max_id, &vertices, &triangles);
+    std::string body = sheet.substr(line_end + 1);
+    // Vertices first, then triangles: the three corners of a large tilted triangle go
+    // after the last vertex line.
+    std::size_t vertex_end = 0;
+    for (int v = 0; v < vertices; ++v) vertex_end = body.find('\n', vertex_end) + 1;
+    const std::string corners = std::to_string(max_id + 1) + " -0.5 -0.4 -0.05\n" +
+                                std::to_string(max_id + 2) + " 0.9 0.02 0.01\n" +
+                                std::to_string(max_id + 3) + " 0.05 0.8 0.03\n";
+    const std::string large = std::to_string(max_id + 1) + " " + std::to_string(max_id + 2) +
+                              " " + std::to_string(max_id + 3) + " 2\n";
+    read_surface_text(std::to_string(max_id + 3) + " " + std::to_string(vertices + 3) + " " +
+                      std::to_string(triangles + 1) + "\n" + body.substr(0, vertex_end) +
+                      corners + body.substr(vertex_end) + large);
+    build_subdivision();
+    expect_plain_scan_answers(4000, 77);
+    // Samples on the large triangle itself, where it is the nearest.
+    int on_large = 0;
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> unit(0, 1);
+    const Triangle& big = triangle_table.back();
+    double big_normal[3];
+    triangle_normal(big, big_normal);
+    for (int s = 0; s < 500; ++s) {
+        double u = unit(random), v = unit(random);
+        if (u + v > 1) u = 1 - u, v = 1 - v;
+        double p[3];
+        for (int a = 0; a < 3; ++a) {
+            const double pa[3] = {vertex_table[big.vert[0]].x, vertex_table[big.vert[0]].y,
+                                  vertex_table[big.vert[0]].z};
+            const double pb[3] = {vertex_table[big.vert[1]].x, vertex_table[big.vert[1]].y,
+                                  vertex_table[big.vert[1]].z};
+            const double pc[3] = {vertex_table[big.vert[2]].x, vertex_table[big.vert[2]].y,
+                                  vertex_table[big.vert[2]].z};
+            p[a] = pa[a] + u * (pb[a] - pa[a]) + v * (pc[a] - pa[a]) + 1e-5 * big_normal[a];
+        }
+        double got_distance = -7, want_distance = -7;
+        const int got = locate_point(p, 1, got_distance);
+        ASSERT_EQ(got, plain_leaf_scan(p, 1, want_distance));
+        ASSERT_EQ(got_distance, want_distance);
+        on_large += got == static_cast<int>(triangle_table.size()) - 1;
+    }
+    EXPECT_GT(on_large, 300);
+}

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <map>
+#include <random>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <string>
@@ -257,4 +259,148 @@ TEST(BuildSubdivision, LevelNeedingTooManyEntriesIsRefusedNamingToleranceAndExte
         "tolerance 3.000000e-002 is too large for a surface of extent 1.989990e-001 "
         "1.975020e-001 1.100000e-001; lower the tolerance");
     max_octree_entries = saved;
+}
+
+namespace {
+
+struct BuiltOctree {
+    std::string lines;
+    std::vector<OctreeNode> nodes;
+    std::vector<std::vector<int>> lists;  // per node
+};
+
+BuiltOctree build_one_way(bool by_levels) {
+    octree_by_levels_only = by_levels;
+    BuiltOctree built;
+    built.lines = build_and_capture();
+    octree_by_levels_only = false;
+    built.nodes = octree_nodes;
+    for (std::size_t n = 0; n < octree_nodes.size(); ++n)
+        built.lists.push_back(leaf_list(static_cast<int>(n)));
+    return built;
+}
+
+// Node for node: the same order, levels, centres, children and lists, and the same lines.
+void expect_same_octree(const BuiltOctree& a, const BuiltOctree& b, const std::string& what) {
+    EXPECT_EQ(a.lines, b.lines) << what;
+    ASSERT_EQ(a.nodes.size(), b.nodes.size()) << what;
+    for (std::size_t n = 0; n < a.nodes.size(); ++n) {
+        ASSERT_EQ(a.nodes[n].level, b.nodes[n].level) << what << " node " << n;
+        for (int k = 0; k < 3; ++k) ASSERT_EQ(a.nodes[n].center[k], b.nodes[n].center[k]) << what;
+        for (int i = 0; i < 8; ++i) ASSERT_EQ(a.nodes[n].child[i], b.nodes[n].child[i]) << what;
+        ASSERT_EQ(a.lists[n], b.lists[n]) << what << " node " << n;
+    }
+}
+
+// A jittered sheet of 2 * n * n triangles, tilted so that it crosses cube faces on every
+// axis, with a loose vertex far off setting the root cube.
+std::string jittered_sheet(int n, double size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> jitter(-0.3, 0.3);
+    std::string text = std::to_string((n + 1) * (n + 1)) + " " +
+                       std::to_string((n + 1) * (n + 1) + 1) + " " + std::to_string(2 * n * n) + "\n";
+    char line[160];
+    for (int j = 0; j <= n; ++j)
+        for (int i = 0; i <= n; ++i) {
+            const double x = size * (i + jitter(random)) / n, y = size * (j + jitter(random)) / n;
+            std::snprintf(line, sizeof line, "%d %.17g %.17g %.17g\n", j * (n + 1) + i, x, y,
+                          0.3 * x + 0.2 * y + 0.02 * size * std::sin(9 * x / size));
+            text += line;
+        }
+    std::snprintf(line, sizeof line, "%d %.17g %.17g %.17g\n", (n + 1) * (n + 1), -0.37 * size,
+                  1.21 * size, 0.9 * size);
+    text += line;
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            const int a = j * (n + 1) + i, b = a + 1, c = a + n + 1, d = c + 1;
+            text += std::to_string(a) + " " + std::to_string(b) + " " + std::to_string(d) + " 1\n";
+            text += std::to_string(a) + " " + std::to_string(d) + " " + std::to_string(c) + " 1\n";
+        }
+    return text;
+}
+
+}  // namespace
+
+// Triangle by triangle, with straight paths for triangles clear of the faces, the octree is
+// the level-by-level one node for node, from no tolerance to one past the leaves' size.
+TEST(BuildSubdivision, TriangleByTriangleGivesTheLevelByLevelOctree) {
+    for (double tolerance : {0.0, 1e-6, 3e-4, 2e-3, 0.02}) {
+        for (const std::string& surface : {jittered_sheet(50, 0.1, 3), fan_surface()}) {
+            use_identity_frame();
+            settings.tolerance = tolerance;
+            read_surface_text(surface);
+            const BuiltOctree by_levels = build_one_way(true);
+            const auto leaves_by_levels = built_leaves();
+            const BuiltOctree by_triangles = build_one_way(false);
+            const std::string what = "tolerance " + std::to_string(tolerance);
+            expect_same_octree(by_levels, by_triangles, what);
+            // And both are the octree of testing every triangle at every node.
+            const auto reference = reference_leaves();
+            EXPECT_EQ(leaves_by_levels, reference) << what;
+            EXPECT_EQ(built_leaves(), reference) << what;
+        }
+    }
+}
+
+// Single-precision centres can leave a child's box a rounding short of its parent's face:
+// a triangle in that face reaches the parent and none of its octants. Such nodes without
+// children must come out of both builds alike.
+TEST(BuildSubdivision, NodesReachedButNoneOfTheirOctantsAreKeptByBothBuilds) {
+    use_identity_frame();
+    settings.tolerance = 0;
+    const std::string corners = "0 0.013 0.017 0.011\n1 0.31 0.29 0.33\n";
+    read_surface_text("1 2 0\n" + corners);
+    build_and_capture();
+    // Faces where the plus child's box ends short of its parent's.
+    std::string vertices, triangles;
+    int vertex = 2, count = 0;
+    std::vector<std::array<double, 3>> faces;  // a point on each such face, the face on x
+    std::vector<std::array<float, 3>> centres = {{octree_nodes[octree_root].center[0],
+                                                  octree_nodes[octree_root].center[1],
+                                                  octree_nodes[octree_root].center[2]}};
+    for (int r = 1; r < octree_depth && faces.size() < 40; ++r) {
+        std::vector<std::array<float, 3>> next;
+        for (const auto& c : centres)
+            for (int i = 0; i < 8; ++i) {
+                std::array<float, 3> child;
+                for (int a = 0; a < 3; ++a)
+                    child[a] = static_cast<float>((i >> a & 1) ? c[a] + cell_size[r] / 2
+                                                               : c[a] - cell_size[r] / 2);
+                const double face = static_cast<double>(child[0]) + cell_size[r] / 2;
+                const float grandchild = static_cast<float>(child[0] + cell_size[r + 1] / 2);
+                const double small = cell_size[octree_depth] / 8;
+                const bool within = face > 0.02 && face < 0.3 && child[1] > 0.02 &&
+                                    child[1] + small < 0.28 && child[2] > 0.02 &&
+                                    child[2] + small < 0.32;
+                if (within && static_cast<double>(grandchild) + cell_size[r + 1] / 2 < face)
+                    faces.push_back({face, static_cast<double>(child[1]), static_cast<double>(child[2])});
+                if (next.size() < 512) next.push_back(child);
+            }
+        centres.swap(next);
+    }
+    ASSERT_GT(faces.size(), 3u);
+    for (const auto& face : faces) {
+        const double small = cell_size[octree_depth] / 8;
+        char line[200];
+        for (int k = 0; k < 3; ++k) {
+            std::snprintf(line, sizeof line, "%d %.17g %.17g %.17g\n", vertex + k, face[0],
+                          face[1] + (k == 1 ? small : 0), face[2] + (k == 2 ? small : 0));
+            vertices += line;
+        }
+        triangles += std::to_string(vertex) + " " + std::to_string(vertex + 1) + " " +
+                     std::to_string(vertex + 2) + " 1\n";
+        vertex += 3;
+        ++count;
+    }
+    read_surface_text(std::to_string(vertex - 1) + " " + std::to_string(vertex) + " " +
+                      std::to_string(count) + "\n" + corners + vertices + triangles);
+    const BuiltOctree by_levels = build_one_way(true);
+    const BuiltOctree by_triangles = build_one_way(false);
+    expect_same_octree(by_levels, by_triangles, "faces");
+    int childless = 0;
+    for (const OctreeNode& node : by_triangles.nodes)
+        childless += node.level < octree_depth &&
+                     std::all_of(std::begin(node.child), std::end(node.child),
+                                 [](int c) { return c == no_node; });
+    EXPECT_GT(childless, 0);
 }
