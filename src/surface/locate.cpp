@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <emmintrin.h>
@@ -51,7 +52,7 @@ void fit_large(std::vector<T>& table) {
 // neighbours share them, and a table of them takes a quarter of the room.
 struct LocateTriangle {
     double normal[3];  // NaN: the triangle takes no sample
-    // P0, P1, P2 by index in locate_points; the top two bits of the first two hold the axes
+    // P0, P1, P2 by vertex index; the top two bits of the first two hold the axes
     // of the plane the solve is in.
     std::uint32_t corner_code[3];
     int boundary_id;
@@ -59,10 +60,14 @@ struct LocateTriangle {
 constexpr std::uint32_t corner_index_mask = (1u << 30) - 1;
 
 std::vector<LocateTriangle> locate_triangles;
-std::vector<double> locate_points;  // x y z of every vertex, as the vertex table holds them
+// The corners are read where the vertex table holds them, as x y z one after another.
+static_assert(std::is_standard_layout_v<Vertex> && sizeof(Vertex) == 3 * sizeof(double) &&
+              offsetof(Vertex, x) == 0 && offsetof(Vertex, y) == sizeof(double) &&
+              offsetof(Vertex, z) == 2 * sizeof(double));
+const double* locate_points = nullptr;
 
 inline const double* corner(const LocateTriangle& tri, int k) {
-    return locate_points.data() + 3 * static_cast<std::size_t>(tri.corner_code[k] & corner_index_mask);
+    return locate_points + 3 * static_cast<std::size_t>(tri.corner_code[k] & corner_index_mask);
 }
 inline int axis_i(const LocateTriangle& tri) { return static_cast<int>(tri.corner_code[0] >> 30); }
 inline int axis_j(const LocateTriangle& tri) { return static_cast<int>(tri.corner_code[1] >> 30); }
@@ -598,14 +603,7 @@ void prepare_locate_triangles() {
     if (vertex_table.size() > corner_index_mask)
         fatal("ERROR: the surface has %zu vertices; point location takes at most %u\n",
               vertex_table.size(), corner_index_mask);
-    locate_points = std::vector<double>();
-    reserve_large(locate_points, 3 * vertex_table.size());
-    locate_points.resize(3 * vertex_table.size());
-    for (std::size_t v = 0; v < vertex_table.size(); ++v) {
-        locate_points[3 * v] = vertex_table[v].x;
-        locate_points[3 * v + 1] = vertex_table[v].y;
-        locate_points[3 * v + 2] = vertex_table[v].z;
-    }
+    locate_points = reinterpret_cast<const double*>(vertex_table.data());
     locate_triangles = std::vector<LocateTriangle>();
     reserve_large(locate_triangles, count);
     locate_triangles.resize(count);
@@ -725,7 +723,6 @@ void prepare_locate_grids() {
 std::size_t locate_table_bytes() {
     return locate_triangles.capacity() * sizeof(LocateTriangle) + 
            leaf_spheres.capacity() * sizeof(Sphere) +
-           locate_points.capacity() * sizeof(double) +
            leaf_grids.capacity() * sizeof(LeafGrid) +
            grid_cell_begin.capacity() * sizeof(std::uint32_t) +
            grid_cell_entries.capacity() * sizeof(std::uint16_t) + grid_cell_bytes.capacity();
