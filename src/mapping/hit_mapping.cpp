@@ -72,8 +72,10 @@ int store_interval = 1;
 
 // Each worker's scratch for the growth search.
 struct SearchScratch {
-    std::vector<std::uint32_t> mark;  // stamp of the search that last saw a triangle
-    std::uint32_t stamp = 0;
+    // Stamp of the search that last saw a triangle: 16 bits, a table cleared every 65535
+    // searches, for half the room of a surface-sized table per worker.
+    std::vector<std::uint16_t> mark;
+    std::uint16_t stamp = 0;
     std::vector<int> found;  // the searches of one batch, one after another
 };
 std::vector<SearchScratch> search_scratch;
@@ -206,8 +208,8 @@ int search_from(int origin, double origin_reach, SearchScratch& scratch, std::ve
         std::fill(scratch.mark.begin(), scratch.mark.end(), 0);
         scratch.stamp = 1;
     }
-    const std::uint32_t mark = scratch.stamp;
-    std::uint32_t* marks = scratch.mark.data();
+    const std::uint16_t mark = scratch.stamp;
+    std::uint16_t* marks = scratch.mark.data();
     int blocked = 0;
     marks[origin] = mark;
     std::size_t next = found.size();
@@ -383,7 +385,7 @@ void size_search_scratch() {
     for (int w = 0; w < workers; ++w) {
         SearchScratch& scratch = search_scratch[w];
         if (scratch.mark.size() != triangle_table.size()) {
-            fresh_table(scratch.mark, triangle_table.size(), std::uint32_t{0});
+            fresh_table(scratch.mark, triangle_table.size(), std::uint16_t{0});
             scratch.stamp = 0;
         }
     }
