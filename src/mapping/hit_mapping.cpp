@@ -17,6 +17,7 @@
 #include <cstring>
 
 std::vector<TriangleStep> triangle_step;
+std::vector<std::uint8_t> triangle_hit_state;
 std::vector<double> triangle_step_extra;
 StepCounts step_counts;
 bool growth_plans_allowed = true;
@@ -241,12 +242,13 @@ int search_from(int origin, double origin_reach, SearchScratch& scratch, std::ve
 
 // The origin's averages added to one triangle it reaches; a directly hit one keeps its own.
 inline void contribute(int origin, int n) {
+    std::uint8_t& state = triangle_hit_state[n];
+    if (state == hit_directly) return;
     TriangleStep& ns = triangle_step[n];
-    if (ns.hit_state == hit_directly) return;
     const TriangleStep& os = triangle_step[origin];
-    if (ns.hit_state == no_data) {
+    if (state == no_data) {
         ++step_counts.grown_count;
-        ns.hit_state = grown;
+        state = grown;
         grown_triangles.push_back(n);
     }
     ns.step_fluid_temp += os.step_fluid_temp * os.step_htc;
@@ -260,7 +262,8 @@ inline void contribute(int origin, int n) {
         double* ns_extra = step_extra_of(n);
         for (int e = 0; e < extra_count; ++e) ns_extra[e] += os_extra[e];
     }
-    ns.last_origin = origin;
+    // The limit of the last origin to reach it, as the search measured it.
+    triangle_table[n].reach = (triangle_table[origin].reach + triangle_geometry[n].radius) * settings.grow_mult;
     ns.step_weight += 1;
 }
 
@@ -573,9 +576,8 @@ using Four = double __attribute__((vector_size(32)));
         ns.step_htc = sums[3] / weight;
         ns.step_yplus = yplus / weight;
         ns.step_weight = weight;
-        ns.hit_state = grown;
+        triangle_hit_state[n] = grown;
         const int last_position = origin_count - 1 - last;
-        ns.last_origin = hit_chain[last_position];
         // The limit of the last origin to reach it; plan.reaches holds its bits.
         triangle_table[n].reach = (plan.reaches[last_position] + triangle_geometry[n].radius) * grow_mult;
         if (ns.step_fluid_temp <= 0) ++empty;
@@ -830,6 +832,7 @@ void prepare_hit_mapping() {
     std::size_t triangle_count = triangle_table.size();
     if (triangle_step.size() != triangle_count) {
         fresh_table(triangle_step, triangle_count, TriangleStep{});
+        fresh_table(triangle_hit_state, triangle_count, std::uint8_t{no_data});
         hit_chain.clear();
         hit_chain.reserve(triangle_count);
         grown_triangles.clear();
@@ -853,6 +856,7 @@ void prepare_hit_mapping() {
 
 void release_hit_mapping() {
     std::vector<TriangleStep>().swap(triangle_step);
+    std::vector<std::uint8_t>().swap(triangle_hit_state);
     std::vector<double>().swap(triangle_step_extra);
     std::vector<int>().swap(hit_chain);
     std::vector<int>().swap(grown_triangles);
@@ -874,6 +878,7 @@ void clear_step() {
     const std::size_t extra_count = extra_names.size();
     auto clear = [&](int t) {
         triangle_step[t] = TriangleStep{};
+        triangle_hit_state[t] = no_data;
         double* extra = step_extra_of(t);
         for (std::size_t k = 0; k < extra_count; ++k) extra[k] = 0;
     };
@@ -911,11 +916,10 @@ void record_hit(int s, int t, double distance, double time, const std::string& t
     }
     ++step_counts.direct_hit_count;
     if (settings.hit_location_output_files == 1) hit_samples.push_back(s);
-    TriangleStep& step = triangle_step[t];
-    if (step.hit_state != hit_directly) {
+    if (triangle_hit_state[t] != hit_directly) {
         ++step_counts.direct_triangle_count;
         hit_chain.push_back(t);
-        step.hit_state = hit_directly;
+        triangle_hit_state[t] = hit_directly;
     }
     add_sample(t, s, time, time_unit);
     Triangle& tri = triangle_table[t];
@@ -1005,9 +1009,6 @@ void grow_from_hits(double time) {
             int count = 0;
             for (int k = begin; k < end; ++k) {
                 const int t = grown_triangles[k];
-                // The limit of the last origin to reach it, as the search measured it.
-                const double origin_reach = triangle_table[triangle_step[t].last_origin].reach;
-                triangle_table[t].reach = (origin_reach + triangle_geometry[t].radius) * settings.grow_mult;
                 average_step(t);
                 if (triangle_step[t].step_fluid_temp <= 0) ++count;
             }

@@ -6,6 +6,7 @@
 #include "platform/io.h"
 #include "surface/surface.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,13 +16,13 @@ struct TriangleStep {
     double step_fluid_temp = 0, step_boundary_temp = 0, step_flux = 0, step_htc = 0;
     double step_yplus = 0;
     double step_weight = 0;  // summed sample area (direct), or number of contributions (grown)
-    int hit_state = 0;       // 0 no data, 1 hit directly, 2 grown from a neighbour
-    int last_origin = 0;     // grown: the last hit triangle whose data reached it
 };
 
 constexpr int no_data = 0, hit_directly = 1, grown = 2;
 
 extern std::vector<TriangleStep> triangle_step;
+// Per triangle, beside the step's values: no_data, hit_directly or grown.
+extern std::vector<std::uint8_t> triangle_hit_state;
 extern std::vector<double> triangle_step_extra;  // extra_names.size() values per triangle
 inline double* step_extra_of(int t) {
     return triangle_step_extra.data() + t * extra_names.size();

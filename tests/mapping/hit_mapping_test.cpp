@@ -80,7 +80,7 @@ TEST_F(HitMapping, StepAfterTheTablesAreReleasedMapsAsBefore) {
     clear_step();
     hit(0, 10, 300, 1);
     grow();
-    EXPECT_EQ(triangle_step[2].hit_state, grown);
+    EXPECT_EQ(triangle_hit_state[2], grown);
     EXPECT_EQ(triangle_step[2].step_htc, before.step_htc);
     EXPECT_EQ(triangle_step[2].step_fluid_temp, before.step_fluid_temp);
     EXPECT_EQ(step_counts.grown_count, 2);
@@ -103,9 +103,9 @@ TEST_F(HitMapping, GrowthStopsAtTheDistanceLimitFromTheOrigin) {
     make_strip({0, 1, 2, 3}, 1.0);
     hit(0, 10, 300, 1);
     grow();
-    EXPECT_EQ(triangle_step[1].hit_state, grown);
-    EXPECT_EQ(triangle_step[2].hit_state, grown);
-    EXPECT_EQ(triangle_step[3].hit_state, no_data);
+    EXPECT_EQ(triangle_hit_state[1], grown);
+    EXPECT_EQ(triangle_hit_state[2], grown);
+    EXPECT_EQ(triangle_hit_state[3], no_data);
     EXPECT_EQ(step_counts.grown_count, 2);
     EXPECT_DOUBLE_EQ(triangle_step[2].step_fluid_temp, 300.0);
     EXPECT_DOUBLE_EQ(triangle_step[2].step_htc, 10.0);
@@ -119,8 +119,8 @@ TEST_F(HitMapping, SearchDoesNotPassBeyondTheLimit) {
     make_strip({0, 2.000000001, 0.5}, 1.0);
     hit(0, 10, 300, 1);
     grow();
-    EXPECT_EQ(triangle_step[1].hit_state, no_data);
-    EXPECT_EQ(triangle_step[2].hit_state, no_data);
+    EXPECT_EQ(triangle_hit_state[1], no_data);
+    EXPECT_EQ(triangle_hit_state[2], no_data);
 }
 
 TEST_F(HitMapping, GrowMultZeroGrowsOnlyOntoCoincidentCentroids) {
@@ -128,8 +128,8 @@ TEST_F(HitMapping, GrowMultZeroGrowsOnlyOntoCoincidentCentroids) {
     make_strip({0, 0, 1}, 1.0);
     hit(0, 10, 300, 1);
     grow();
-    EXPECT_EQ(triangle_step[1].hit_state, grown);
-    EXPECT_EQ(triangle_step[2].hit_state, no_data);
+    EXPECT_EQ(triangle_hit_state[1], grown);
+    EXPECT_EQ(triangle_hit_state[2], no_data);
 }
 
 // The limit is compared by its square where rounding cannot decide otherwise: a limit
@@ -140,7 +140,7 @@ TEST_F(HitMapping, DistanceLimitHoldsAtEveryScale) {
     make_strip({0, 0}, 1.0);
     hit(0, 10, 300, 1);
     grow();
-    EXPECT_EQ(triangle_step[1].hit_state, no_data);
+    EXPECT_EQ(triangle_hit_state[1], no_data);
 
     for (double scale : {1e-160, 1e-3, 1.0, 1e150}) {
         reset_mapping_tables();
@@ -155,12 +155,12 @@ TEST_F(HitMapping, DistanceLimitHoldsAtEveryScale) {
         bool reachable = true;  // the strip is searched through its predecessor
         for (int t = 1; t < 4; ++t) {
             reachable = reachable && !(std::sqrt(x[t] * x[t]) > limit);
-            EXPECT_EQ(triangle_step[t].hit_state, reachable ? grown : no_data)
+            EXPECT_EQ(triangle_hit_state[t], reachable ? grown : no_data)
                 << "scale " << scale << " triangle " << t;
         }
         if (scale == 1.0) {
-            EXPECT_EQ(triangle_step[2].hit_state, grown);
-            EXPECT_EQ(triangle_step[3].hit_state, no_data);
+            EXPECT_EQ(triangle_hit_state[2], grown);
+            EXPECT_EQ(triangle_hit_state[3], no_data);
         }
     }
 }
@@ -196,9 +196,9 @@ TEST_F(HitMapping, BoundaryIdMatchBlocksGrowthAndCountsEachRefusal) {
     triangle_geometry[2].boundary_id = 4;
     hit(0, 10, 300, 1);
     grow();
-    EXPECT_EQ(triangle_step[1].hit_state, grown);
-    EXPECT_EQ(triangle_step[3].hit_state, grown);
-    EXPECT_EQ(triangle_step[2].hit_state, no_data);
+    EXPECT_EQ(triangle_hit_state[1], grown);
+    EXPECT_EQ(triangle_hit_state[3], grown);
+    EXPECT_EQ(triangle_hit_state[2], no_data);
     EXPECT_EQ(step_counts.boundary_blocked_count, 2);
 }
 
@@ -217,8 +217,8 @@ TEST_F(HitMapping, PistonValuesStayOnThePiston) {
     hit(0, 10, 300, 1);
     hit(2, 10, 300, 1);
     grow();
-    EXPECT_EQ(triangle_step[1].hit_state, no_data);
-    EXPECT_EQ(triangle_step[3].hit_state, grown);
+    EXPECT_EQ(triangle_hit_state[1], no_data);
+    EXPECT_EQ(triangle_hit_state[3], grown);
     EXPECT_EQ(step_counts.boundary_blocked_count, 1);
 }
 
@@ -244,8 +244,8 @@ TEST_F(HitMapping, StepStartClearsEverythingButReach) {
     hit(0, 10, 300, 1, 0.5);
     grow();
     clear_step();
-    EXPECT_EQ(triangle_step[0].hit_state, no_data);
-    EXPECT_EQ(triangle_step[1].hit_state, no_data);
+    EXPECT_EQ(triangle_hit_state[0], no_data);
+    EXPECT_EQ(triangle_hit_state[1], no_data);
     EXPECT_EQ(triangle_step[1].step_weight, 0.0);
     EXPECT_EQ(triangle_step[0].step_fluid_temp, 0.0);
     EXPECT_EQ(step_counts.direct_hit_count, 0);
