@@ -489,6 +489,9 @@ void make_plan_slice(int low, int high, PlanSlice& slice) {
 
 // Every origin's search must be in the store.
 void make_plan() {
+    // The searches' lists are in the store by now, and making a plan is the peak of a run's
+    // memory: their room goes back first.
+    for (SearchScratch& scratch : search_scratch) std::vector<int>().swap(scratch.found);
     const int origin_count = static_cast<int>(hit_chain.size());
     const int triangle_count = static_cast<int>(triangle_table.size());
     // Each worker takes a range of triangles: the targets are independent, and the slices
