@@ -112,5 +112,6 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    give_back_big_tables();
     return final_exit_status(run(argc, argv));
 }

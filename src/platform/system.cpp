@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <malloc.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 
@@ -29,4 +30,10 @@ void advise_large_pages(void* data, std::size_t bytes) {
     begin = (begin + large_page - 1) & ~(large_page - 1);
     end &= ~(large_page - 1);
     if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+void give_back_big_tables() {
+#ifdef M_MMAP_THRESHOLD
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
 }

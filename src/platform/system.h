@@ -13,3 +13,8 @@ bool same_file(const char* first, const char* second);
 // are not offered). Touching each small page of a fresh table one by one costs more than
 // filling it on a virtual machine.
 void advise_large_pages(void* data, std::size_t bytes);
+
+// Big allocations map their own pages and give them back when freed. Otherwise the C
+// library, once a table of some size was freed, serves later ones of that size from a heap
+// that keeps what was freed in it, and the run's peak memory counts its tables' history.
+void give_back_big_tables();
