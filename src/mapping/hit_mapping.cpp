@@ -354,14 +354,17 @@ void replay_search(int origin, const std::uint8_t* p) {
 // are independent of each other, so all workers share them. Kept until the origins change.
 // A share of a plan: the targets of a range of triangle indices, with their runs.
 // A target's origins are runs of consecutive growth positions: the first starts at the
-// target's base, each later one a gap after the end of the one before. A gap past 16 bits
-// is made of empty runs of the largest gap first.
+// target's base, each later one a gap after the end of the one before, gap and length in
+// one 16-bit code. A gap past 11 bits is made of empty runs of the largest gap first; a run
+// longer than 31 goes on in another after a gap of 0.
+constexpr int run_bits = 5;
+constexpr int longest_run = (1 << run_bits) - 1;
+constexpr int largest_gap = (1 << (16 - run_bits)) - 1;
 struct PlanSlice {
     std::vector<int> targets;              // ascending
     std::vector<std::uint32_t> runs_end;   // per target, the end of its runs
     std::vector<std::uint32_t> base;       // per target, its first origin's growth position
-    std::vector<std::uint16_t> run_gap;
-    std::vector<std::uint8_t> run_length;  // origins in the run, 0 to 255
+    std::vector<std::uint16_t> run_code;  // gap << run_bits | origins in the run (0 to 31)
 };
 
 struct GrowthPlan {
@@ -428,10 +431,10 @@ void make_plan_slice(int low, int high, PlanSlice& slice) {
         }
     };
     // A run after a gap of more than 16 bits is preceded by empty runs of the largest gap.
-    auto escapes = [](int gap) { return gap > 0xffff ? (gap - 1) / 0xffff : 0; };
+    auto escapes = [](int gap) { return gap > largest_gap ? (gap - 1) / largest_gap : 0; };
     for (int p = 0; p < origin_count; ++p)
         each_in_range(p, [&](int k) {
-            if (last_position[k] == p - 1 && length[k] < 255) {
+            if (last_position[k] == p - 1 && length[k] < longest_run) {
                 ++length[k];
             } else {
                 if (last_position[k] >= 0)
@@ -464,23 +467,22 @@ void make_plan_slice(int low, int high, PlanSlice& slice) {
     // Back before the runs' tables are made: making a plan is the peak of a run's memory.
     std::vector<std::uint8_t>().swap(length);
     std::vector<std::uint32_t>().swap(first_position);
-    fresh_table(slice.run_gap, total, std::uint16_t{0});
-    fresh_table(slice.run_length, total, std::uint8_t{0});
+    fresh_table(slice.run_code, total, std::uint16_t{0});
     std::fill(last_position.begin(), last_position.end(), -2);
     for (int p = 0; p < origin_count; ++p)
         each_in_range(p, [&](int k) {
-            if (last_position[k] == p - 1 && slice.run_length[runs[k] - 1] < 255) {
-                ++slice.run_length[runs[k] - 1];
+            if (last_position[k] == p - 1 && (slice.run_code[runs[k] - 1] & longest_run) < longest_run) {
+                ++slice.run_code[runs[k] - 1];
             } else {
                 if (last_position[k] >= 0) {
                     int gap = p - (last_position[k] + 1);
                     for (int e = escapes(gap); e > 0; --e) {
-                        slice.run_gap[runs[k]++] = 0xffff;
-                        gap -= 0xffff;
+                        slice.run_code[runs[k]++] = static_cast<std::uint16_t>(largest_gap << run_bits);
+                        gap -= largest_gap;
                     }
-                    slice.run_gap[runs[k]] = static_cast<std::uint16_t>(gap);
+                    slice.run_code[runs[k]] = static_cast<std::uint16_t>(gap << run_bits);
                 }
-                slice.run_length[runs[k]] = 1;
+                slice.run_code[runs[k]] |= 1;
                 ++runs[k];
             }
             last_position[k] = p;
@@ -546,8 +548,8 @@ using Four = double __attribute__((vector_size(32)));
         double yplus = 0;
         int count = 0, stop = static_cast<int>(slice.base[k]);
         for (std::uint32_t r = runs_begin; r < runs_end; ++r) {
-            const int first = stop + slice.run_gap[r];
-            stop = first + slice.run_length[r];
+            const int first = stop + (slice.run_code[r] >> run_bits);
+            stop = first + (slice.run_code[r] & longest_run);
             for (int p = first; p < stop; ++p) {
                 Four four;
                 std::memcpy(&four, &values[p].fluid, sizeof four);
@@ -563,8 +565,8 @@ using Four = double __attribute__((vector_size(32)));
             double* ns_extra = step_extra_of(n);
             int run_stop = static_cast<int>(slice.base[k]);
             for (std::uint32_t r = runs_begin; r < runs_end; ++r) {
-                const int first = run_stop + slice.run_gap[r];
-                run_stop = first + slice.run_length[r];
+                const int first = run_stop + (slice.run_code[r] >> run_bits);
+                run_stop = first + (slice.run_code[r] & longest_run);
                 for (int p = first; p < run_stop; ++p) {
                     const double* os_extra = &origin_extra[static_cast<std::size_t>(p) * extra_count];
                     for (int e = 0; e < extra_count; ++e) ns_extra[e] += os_extra[e];

@@ -146,8 +146,8 @@ TEST(GrowthReuse, KeptAnswersAndWorkersGiveTheBitsOfAFreshSingleThreadedSearch) 
 
 TEST(GrowthReuse, OriginsFarApartInGrowthOrderReachTheSameTriangle) {
     // Two neighbouring hits with more than 65535 others between them in growth order reach
-    // the same triangles: a plan must carry that gap exactly (past 16 bits, and past two
-    // lots of it).
+    // the same triangles: a plan must carry that gap exactly (past the bits a gap is coded
+    // in, many times over).
     for (int filler : {70000, 140000}) {
         reset_mapping_tables();
         settings.grow_mult = 1.5;
@@ -174,6 +174,28 @@ TEST(GrowthReuse, OriginsFarApartInGrowthOrderReachTheSameTriangle) {
         }
         set_thread_count(0);
     }
+}
+
+TEST(GrowthReuse, LongRunsOfOriginsReachingOneTriangle) {
+    // Every lower triangle hit, in order, with a reach of many squares: each upper one is
+    // reached by long runs of consecutive origins, longer than one coded run holds.
+    reset_mapping_tables();
+    settings.grow_mult = 20;
+    make_grid(100, 20);
+    std::vector<int> hits;
+    for (int t = 0; t < 2 * 100 * 20; t += 2) hits.push_back(t);
+    set_thread_count(1);
+    growth_plans_allowed = false;
+    const StepResult reference = run_step(hits, 0, /*fresh=*/true);
+    EXPECT_EQ(reference.grown, 100 * 20);
+    growth_plans_allowed = true;
+    prepare_hit_mapping();
+    for (Triangle& tri : triangle_table) tri.reach = tri.max_hit_distance = 0;
+    for (int step = 0; step < 2; ++step) {
+        SCOPED_TRACE(testing::Message() << "step " << step);
+        expect_same_bits(reference, run_step(hits, 0, /*fresh=*/false), step);
+    }
+    set_thread_count(0);
 }
 
 }  // namespace
