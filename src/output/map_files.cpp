@@ -5,6 +5,7 @@
 #include "config/options.h"
 #include "output/output_files.h"
 #include "platform/fatal.h"
+#include "platform/format.h"
 #include "platform/io.h"
 #include "surface/surface.h"
 
@@ -44,13 +45,23 @@ bool accepted(const BoundaryGroup* group, int boundary_id, int initialized) {
 void format_triangle_line(std::string& text, const OutFile& file, int t) {
     const Triangle& tri = triangle_table[t];
     const TriangleGeometry& geo = triangle_geometry[t];
-    text_format(text, file, "%d %e %e %e %e %e %e %e %e %e %e %e", t, geo.centroid[0],
-                geo.centroid[1], geo.centroid[2], tri.area, tri.boundary_temp, tri.flux, tri.htc,
-                tri.fluid_temp, tri.yplus, tri.time_with_hits,
-                tri.time_with_hits + tri.time_without_hits);
+    // "%d %e ... %e %d": a million lines read no format.
+    const double values[11] = {geo.centroid[0], geo.centroid[1], geo.centroid[2], tri.area,
+                               tri.boundary_temp, tri.flux, tri.htc, tri.fluid_temp, tri.yplus,
+                               tri.time_with_hits, tri.time_with_hits + tri.time_without_hits};
+    append_decimal(text, t);
+    for (double value : values) {
+        text.push_back(' ');
+        append_exponent(text, value, file.exponent_digits);
+    }
     const double* extra = extra_of_triangle(t);
-    for (std::size_t k = 0; k < extra_names.size(); ++k) text_format(text, file, " %e", extra[k]);
-    text_format(text, file, " %d\n", geo.boundary_id);
+    for (std::size_t k = 0; k < extra_names.size(); ++k) {
+        text.push_back(' ');
+        append_exponent(text, extra[k], file.exponent_digits);
+    }
+    text.push_back(' ');
+    append_decimal(text, geo.boundary_id);
+    text.push_back('\n');
 }
 
 // Running sums of one element's accepted triangles.
@@ -170,14 +181,25 @@ int write_vertex_map(const std::string& file_name, const std::string& time_unit,
         const int v = lines[k];
         const Vertex& point = vertex_table[v];
         const VertexAverages& vert = vertex_averages[v];
-        text_format(text, file, "%d %e %e %e %e %e %e %e %e %e %e", v, point.x, point.y, point.z,
-                    vert.boundary_temp, vert.flux, vert.htc, vert.fluid_temp, vert.yplus,
-                    vert.time_with_hits, vert.time_with_hits + vert.time_without_hits);
+        const double values[10] = {point.x, point.y, point.z, vert.boundary_temp, vert.flux,
+                                   vert.htc, vert.fluid_temp, vert.yplus, vert.time_with_hits,
+                                   vert.time_with_hits + vert.time_without_hits};
+        append_decimal(text, v);
+        for (double value : values) {
+            text.push_back(' ');
+            append_exponent(text, value, file.exponent_digits);
+        }
         const double* extra = extra_of_vertex(v);
-        for (std::size_t k = 0; k < extra_names.size(); ++k) text_format(text, file, " %e", extra[k]);
+        for (std::size_t k = 0; k < extra_names.size(); ++k) {
+            text.push_back(' ');
+            append_exponent(text, extra[k], file.exponent_digits);
+        }
         // 3.141592654, not the library's pi: existing maps were written with it.
-        text_format(text, file, " %.2f %d\n", vert.angle_sum * 180.0 / pi_for_angles,
-                    vert.boundary_id);
+        text.push_back(' ');
+        append_fixed(text, vert.angle_sum * 180.0 / pi_for_angles, 2);
+        text.push_back(' ');
+        append_decimal(text, vert.boundary_id);
+        text.push_back('\n');
     });
     close_out_file(file);
     return 0;

@@ -399,3 +399,22 @@ std::string format_string_with_exponent_digits(int exponent_digits, const char* 
     va_end(args);
     return out;
 }
+
+void append_exponent(std::string& out, double value, int exponent_digits) {
+    char body[64];
+    out.append(body, format_exponent_form(body, value, 6, false, exponent_digits));
+}
+
+void append_decimal(std::string& out, long long value) {
+    char body[24];
+    const auto result = std::to_chars(body, body + sizeof body, value);
+    out.append(body, result.ptr - body);
+}
+
+void append_fixed(std::string& out, double value, int precision) {
+    if (append_short_fixed(out, value, precision)) return;
+    Spec spec;
+    spec.precision = precision;
+    spec.conversion = 'f';
+    append_with_c_library(out, spec, value);
+}

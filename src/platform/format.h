@@ -22,3 +22,9 @@ std::string format_string_with_exponent_digits(int exponent_digits, const char* 
 // Non-finite values are spelt as the C library spells them.
 int format_exponent_form(char* buffer, double value, int precision, bool upper_case,
                          int min_exponent_digits);
+
+// The fields format_append writes for a plain "%e", "%d" and "%.Nf", without a format to
+// read: for lines of many numbers.
+void append_exponent(std::string& out, double value, int exponent_digits = 3);
+void append_decimal(std::string& out, long long value);
+void append_fixed(std::string& out, double value, int precision);

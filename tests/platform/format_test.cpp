@@ -194,6 +194,27 @@ TEST(Format, ShortFixedFormsAreTheCLibrary) {
                     << form << " of " << c_library("%.17g", signed_value);
 }
 
+TEST(Format, FieldsWithoutAFormatAreTheFormattedOnes) {
+    std::mt19937_64 random(5);
+    for (int i = 0; i < 20000; ++i) {
+        std::uint64_t bits = random();
+        double value;
+        std::memcpy(&value, &bits, sizeof value);
+        if (i % 2) value = std::ldexp(static_cast<double>(random() >> 11), -60 + static_cast<int>(random() % 80));
+        const long long whole = static_cast<long long>(random()) >> (random() % 64);
+        for (int digits : {2, 3}) {
+            std::string ours;
+            append_exponent(ours, value, digits);
+            ASSERT_EQ(ours, format_string_with_exponent_digits(digits, "%e", value));
+        }
+        std::string fixed, decimal;
+        append_fixed(fixed, value, static_cast<int>(i % 7));
+        ASSERT_EQ(fixed, format_string("%.*f", i % 7, value));
+        append_decimal(decimal, whole);
+        ASSERT_EQ(decimal, format_string("%lld", whole));
+    }
+}
+
 TEST(Format, OtherConversionsAreTheCLibrary) {
     EXPECT_EQ(format_string("%8d|%-8d|%08d|%+d|% d", 42, -42, -42, 0, 7),
               c_library("%8d|%-8d|%08d|%+d|% d", 42, -42, -42, 0, 7));
