@@ -347,11 +347,13 @@ void replay_search(int origin, const std::uint8_t* p) {
 }
 
 // Growth, once its searches are known, is a fixed sum: each grown triangle adds up, in
-// growth order, the averages of the origins that reach it. When a step has the same origins
-// in the same order with the same reaches as the step before, the sums are gathered per
-// grown triangle instead: the same additions in the same order, so the same bits, but each
-// triangle is written once, from a compact table of the origins' values, and the triangles
-// are independent of each other, so all workers share them. Kept until the origins change.
+// growth order, the averages of the origins that reach it. Once every origin's search is in
+// the store, the sums are gathered per grown triangle instead: the same additions in the
+// same order, so the same bits, but each triangle is written once, from a compact table of
+// the origins' values, and the triangles are independent of each other, so all workers share
+// them. Kept while the next steps have the same origins in the same order with the same
+// reaches.
+
 // A share of a plan: the targets of a range of triangle indices, with their runs.
 // A target's origins are runs of consecutive growth positions: the first starts at the
 // target's base, each later one a gap after the end of the one before, gap and length in
