@@ -29,6 +29,10 @@ std::vector<int> hit_chain;        // directly hit triangles in order of first h
 // In order of first growth; in index order when a plan did the growth (only the grown
 // points file, which no plan serves, lists them).
 std::vector<int> grown_triangles;
+// Triangles hit in earlier steps whose values are not cleared yet (see clear_step).
+std::vector<int> stale_hits;
+// A triangle's state while it still holds an earlier step's values from a direct hit.
+constexpr std::uint8_t hit_before = 3;
 // Pool index of each sample that hit, in pool order; kept only for the hit file, it grows
 // to the largest block once.
 std::vector<int> hit_samples;
@@ -564,7 +568,9 @@ using Four = double __attribute__((vector_size(32)));
         // A sum of ones, exactly.
         const double weight = count;
         if (extra_count > 0) {
+            // Not cleared since an earlier step (clear_stale).
             double* ns_extra = step_extra_of(n);
+            for (int e = 0; e < extra_count; ++e) ns_extra[e] = 0;
             int run_stop = static_cast<int>(slice.base[k]);
             for (std::uint32_t r = runs_begin; r < runs_end; ++r) {
                 const int first = run_stop + (slice.run_code[r] >> run_bits);
@@ -763,14 +769,16 @@ int grow_by_searches(bool storing) {
     return replayed;
 }
 
+// The grown points file lists triangles in the order growth first reached them, which
+// only the searches know.
+bool plans_allowed() { return settings.hit_location_output_files != 1 && growth_plans_allowed; }
+
 // Growth as the searches or a plan say. With plan_holds (the plan's origins and reaches are
 // this step's) the plan also averages what it grew: returns true then, with the averages 0
 // or less it met in empty.
 bool grow_all(bool plan_holds, int& empty) {
     size_search_scratch();
-    // The grown points file lists triangles in the order growth first reached them, which
-    // only the searches know.
-    const bool plan_allowed = settings.hit_location_output_files != 1 && growth_plans_allowed;
+    const bool plan_allowed = plans_allowed();
     if (plan_allowed && plan_holds) {
         empty = grow_by_plan();
         return true;
@@ -844,6 +852,7 @@ void prepare_hit_mapping() {
         hit_chain.reserve(triangle_count);
         grown_triangles.clear();
         grown_triangles.reserve(triangle_count);
+        stale_hits.clear();
     }
     size_extra_tables();
     // No answers kept from another surface, or from this one before it changed.
@@ -867,6 +876,7 @@ void release_hit_mapping() {
     std::vector<double>().swap(triangle_step_extra);
     std::vector<int>().swap(hit_chain);
     std::vector<int>().swap(grown_triangles);
+    std::vector<int>().swap(stale_hits);
     std::vector<int>().swap(hit_samples);
     std::vector<LocatedSample>().swap(located);
     std::vector<std::uint32_t>().swap(stored_search);
@@ -878,23 +888,46 @@ void release_hit_mapping() {
     plan = GrowthPlan{};
 }
 
+namespace {
+
+void clear_values(int t) {
+    triangle_step[t] = TriangleStep{};
+    double* extra = step_extra_of(t);
+    for (std::size_t k = 0; k < extra_names.size(); ++k) extra[k] = 0;
+}
+
+// The earlier steps' values growth is about to read or add to. A plan that holds writes
+// every value of the triangles it grew last time: then only the old hits not hit again
+// are left.
+void clear_stale(bool plan_holds) {
+    for (int t : stale_hits)
+        if (triangle_hit_state[t] == hit_before) {
+            clear_values(t);
+            triangle_hit_state[t] = no_data;
+        }
+    stale_hits.clear();
+    if (plan_holds) return;
+    for (int t : grown_triangles)
+        if (triangle_hit_state[t] == grown) {
+            clear_values(t);
+            triangle_hit_state[t] = no_data;
+        }
+    grown_triangles.clear();
+}
+
+}  // namespace
+
 void clear_step() {
     if (triangle_step.size() != triangle_table.size()) prepare_hit_mapping();
     size_extra_tables();
-    // Only what the last step touched: its direct hits and the triangles grown from them.
-    const std::size_t extra_count = extra_names.size();
-    auto clear = [&](int t) {
-        triangle_step[t] = TriangleStep{};
-        triangle_hit_state[t] = no_data;
-        double* extra = step_extra_of(t);
-        for (std::size_t k = 0; k < extra_count; ++k) extra[k] = 0;
-    };
-    for (int t : hit_chain) clear(t);
-    for (int t : grown_triangles) clear(t);
+    // A still wall's next step hits the same triangles and grows the same ones, which then
+    // take new values anyway: the old ones are cleared only where a hit or growth finds
+    // them (record_hit, clear_stale), not all at every step start.
+    for (int t : hit_chain) triangle_hit_state[t] = hit_before;
+    stale_hits.insert(stale_hits.end(), hit_chain.begin(), hit_chain.end());
     step_counts = StepCounts{};
     empty_known = false;
     hit_chain.clear();
-    grown_triangles.clear();
     hit_samples.clear();
     report_clear_step();
 }
@@ -924,6 +957,8 @@ void record_hit(int s, int t, double distance, double time, const std::string& t
     ++step_counts.direct_hit_count;
     if (settings.hit_location_output_files == 1) hit_samples.push_back(s);
     if (triangle_hit_state[t] != hit_directly) {
+        // An earlier step's values, hit or grown, are not cleared yet.
+        if (triangle_hit_state[t] != no_data) clear_values(t);
         ++step_counts.direct_triangle_count;
         hit_chain.push_back(t);
         triangle_hit_state[t] = hit_directly;
@@ -1006,6 +1041,7 @@ void grow_from_hits(double time) {
         average_step(t);
         if (triangle_step[t].step_fluid_temp <= 0) ++empty;
     }
+    clear_stale(plan_holds && plans_allowed());
     int grown_empty = 0;
     if (!grow_all(plan_holds, grown_empty)) {
         // Each grown triangle on its own (the origins' reaches it reads are settled): any

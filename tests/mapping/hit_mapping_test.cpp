@@ -239,18 +239,43 @@ TEST_F(HitMapping, ExtraColumnsAverageLikeFlux) {
     EXPECT_DOUBLE_EQ(step_extra_of(1)[0], 7.0);
 }
 
-TEST_F(HitMapping, StepStartClearsEverythingButReach) {
-    make_strip({0, 0.5}, 1.0);
+// A step start leaves the last step's values where they are, to be cleared where a hit or
+// growth meets them: none of them may show in the next step, whatever it hits.
+TEST_F(HitMapping, LastStepsValuesNeverShowInTheNext) {
+    make_strip({0, 0.5, 1.0, 30}, 1.0);
     hit(0, 10, 300, 1, 0.5);
     grow();
+    ASSERT_EQ(triangle_hit_state[1], grown);
     clear_step();
-    EXPECT_EQ(triangle_hit_state[0], no_data);
-    EXPECT_EQ(triangle_hit_state[1], no_data);
-    EXPECT_EQ(triangle_step[1].step_weight, 0.0);
-    EXPECT_EQ(triangle_step[0].step_fluid_temp, 0.0);
     EXPECT_EQ(step_counts.direct_hit_count, 0);
     EXPECT_DOUBLE_EQ(triangle_table[0].reach, 1.5);
     EXPECT_DOUBLE_EQ(triangle_table[0].max_hit_distance, 0.5);
+
+    // The grown triangle 1 is hit now; 0 is not, and 3 is too far for anything to reach.
+    hit(1, 20, 400, 2);
+    hit(3, 30, 500, 1);
+    grow();
+    EXPECT_EQ(triangle_hit_state[1], hit_directly);
+    EXPECT_DOUBLE_EQ(triangle_step[1].step_weight, 2.0);
+    EXPECT_DOUBLE_EQ(triangle_step[1].step_fluid_temp, 400.0);
+    // 0 and 2 are grown from 1 alone, with one contribution each.
+    for (int t : {0, 2}) {
+        EXPECT_EQ(triangle_hit_state[t], grown) << t;
+        EXPECT_DOUBLE_EQ(triangle_step[t].step_weight, 1.0) << t;
+        EXPECT_DOUBLE_EQ(triangle_step[t].step_fluid_temp, 400.0) << t;
+    }
+
+    // A step that hits only 3 leaves 0, 1 and 2 with nothing.
+    clear_step();
+    hit(3, 30, 500, 1);
+    grow();
+    for (int t : {0, 1, 2}) {
+        EXPECT_EQ(triangle_hit_state[t], no_data) << t;
+        EXPECT_EQ(triangle_step[t].step_weight, 0.0) << t;
+        EXPECT_EQ(triangle_step[t].step_fluid_temp, 0.0) << t;
+        EXPECT_EQ(triangle_step[t].step_flux, 0.0) << t;
+    }
+    EXPECT_DOUBLE_EQ(triangle_step[3].step_fluid_temp, 500.0);
 }
 
 }  // namespace
