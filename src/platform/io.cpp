@@ -60,17 +60,19 @@ OutFile make_standard_output() {
     return file;
 }
 
-void write_pending(OutFile& file) {
-    if (file.pending.empty() || !file.handle) return;
+void write_bytes(OutFile& file, const char* data, std::size_t size) {
+    if (size == 0 || !file.handle) return;
     bool log = &file == &standard_output;
     if (log) hide_progress_line();
-    if (std::fwrite(file.pending.data(), 1, file.pending.size(), file.handle) !=
-            file.pending.size() &&
-        !file.failed) {
+    if (std::fwrite(data, 1, size, file.handle) != size && !file.failed) {
         file.failed = true;
         file.error = errno;
     }
-    if (log) show_progress_line(file.pending.back() == '\n');
+    if (log) show_progress_line(data[size - 1] == '\n');
+}
+
+void write_pending(OutFile& file) {
+    write_bytes(file, file.pending.data(), file.pending.size());
     file.pending.clear();
 }
 
@@ -206,6 +208,38 @@ void text_format(std::string& text, const OutFile& file, const char* format, ...
     va_end(args);
 }
 
+namespace {
+
+// The line feeds of text from start on as CR LF. A line formatted last ends in its only
+// line feed, which is changed where it stands; anything else is converted through scratch.
+void crlf_line_ends(std::string& text, std::size_t start, std::string& scratch) {
+    const char* tail = text.data() + start;
+    const std::size_t size = text.size() - start;
+    const void* found = std::memchr(tail, '\n', size);
+    if (!found) return;
+    if (static_cast<const char*>(found) == tail + size - 1) {
+        text.back() = '\r';
+        text.push_back('\n');
+        return;
+    }
+    scratch.assign(tail, size);
+    text.resize(start);
+    std::string_view rest = scratch;
+    while (!rest.empty()) {
+        const void* line_feed = std::memchr(rest.data(), '\n', rest.size());
+        if (!line_feed) {
+            text.append(rest);
+            break;
+        }
+        const std::size_t n = static_cast<const char*>(line_feed) - rest.data();
+        text.append(rest.data(), n);
+        text.append("\r\n", 2);
+        rest.remove_prefix(n + 1);
+    }
+}
+
+}  // namespace
+
 void out_lines(OutFile& file, int count,
                const std::function<void(std::string&, int)>& format_line) {
     // A slice is a few MB of text, and a round holds a few slices per worker: the memory
@@ -214,30 +248,19 @@ void out_lines(OutFile& file, int count,
     constexpr int slice_lines = 8192;
     const int slices_per_round = 4 * thread_count();
     const bool crlf = file.line_end == LineEnd::crlf;
-    std::vector<std::string> slices(slices_per_round), formatted(slices_per_round);
+    std::vector<std::string> slices(slices_per_round), scratch(slices_per_round);
     for (int first = 0; first < count; first += slices_per_round * slice_lines) {
         const int lines = std::min(count - first, slices_per_round * slice_lines);
         const int slice_count = (lines + slice_lines - 1) / slice_lines;
         parallel_for(slice_count, 1, [&](int begin, int end, int) {
             for (int k = begin; k < end; ++k) {
-                std::string& text = crlf ? formatted[k] : slices[k];
+                std::string& text = slices[k];
                 text.clear();
                 const int stop = std::min(lines, (k + 1) * slice_lines);
-                for (int item = k * slice_lines; item < stop; ++item) format_line(text, first + item);
-                if (!crlf) continue;
-                std::string& converted = slices[k];
-                converted.clear();
-                std::string_view rest = text;
-                while (!rest.empty()) {
-                    const void* found = std::memchr(rest.data(), '\n', rest.size());
-                    if (!found) {
-                        converted.append(rest);
-                        break;
-                    }
-                    const std::size_t n = static_cast<const char*>(found) - rest.data();
-                    converted.append(rest.data(), n);
-                    converted.append("\r\n", 2);
-                    rest.remove_prefix(n + 1);
+                for (int item = k * slice_lines; item < stop; ++item) {
+                    const std::size_t start = text.size();
+                    format_line(text, first + item);
+                    if (crlf) crlf_line_ends(text, start, scratch[k]);
                 }
             }
         });
@@ -246,6 +269,12 @@ void out_lines(OutFile& file, int count,
 }
 
 void out_bytes(OutFile& file, const void* data, std::size_t size) {
+    // A large piece goes out as it is, not through another copy.
+    if (size >= flush_threshold) {
+        write_pending(file);
+        write_bytes(file, static_cast<const char*>(data), size);
+        return;
+    }
     file.pending.append(static_cast<const char*>(data), size);
     if (file.pending.size() >= flush_threshold) write_pending(file);
 }
