@@ -82,8 +82,54 @@ struct SearchScratch {
     std::vector<std::uint16_t> mark;
     std::uint16_t stamp = 0;
     std::vector<int> found;  // the searches of one batch, one after another
+    std::vector<std::uint64_t> window;  // sort_found's bits, all clear between calls
 };
 std::vector<SearchScratch> search_scratch;
+
+// A search's triangles in index order. They are distinct and, on a surface numbered with
+// any locality, close together: as bits in a window of indices they come out sorted with
+// no comparisons. Spread far apart, they are sorted as usual.
+void sort_found(int* first, int* last, std::vector<std::uint64_t>& window) {
+    constexpr int window_words = 512;
+    if (last - first < 2) return;
+    const auto [low, high] = std::minmax_element(first, last);
+    const int base = *low & ~63;
+    const int words = ((*high - base) >> 6) + 1;
+    if (words > window_words) {
+        std::sort(first, last);
+        return;
+    }
+    // The window's bits, and after them one bit per word of it that holds any.
+    constexpr int summary_words = window_words / 64;
+    if (window.size() != window_words + summary_words) window.assign(window_words + summary_words, 0);
+    std::uint64_t* bits = window.data();
+    std::uint64_t* summary = bits + window_words;
+    auto set = [&](int n) {
+        const int offset = n - base;
+        bits[offset >> 6] |= std::uint64_t{1} << (offset & 63);
+        summary[offset >> 12] |= std::uint64_t{1} << ((offset >> 6) & 63);
+    };
+    // Neighbours in the search's order share a word: taken from four places at once, the
+    // updates of one word are not each waiting on the one before.
+    const std::ptrdiff_t count = last - first, quarter = count / 4;
+    for (std::ptrdiff_t k = 0; k < quarter; ++k) {
+        set(first[k]);
+        set(first[k + quarter]);
+        set(first[k + 2 * quarter]);
+        set(first[k + 3 * quarter]);
+    }
+    for (std::ptrdiff_t k = 4 * quarter; k < count; ++k) set(first[k]);
+    int* out = first;
+    for (int s = 0; s <= (words - 1) >> 6; ++s) {
+        for (std::uint64_t used = summary[s]; used != 0; used &= used - 1) {
+            const int w = (s << 6) + __builtin_ctzll(used);
+            for (std::uint64_t word = bits[w]; word != 0; word &= word - 1)
+                *out++ = base + (w << 6) + __builtin_ctzll(word);
+            bits[w] = 0;
+        }
+        summary[s] = 0;
+    }
+}
 
 // The result of one search in a batch.
 struct BatchSearch {
@@ -664,7 +710,9 @@ void run_searches(const std::vector<int>& positions, bool sorted, std::vector<Ba
             search.count = static_cast<int>(scratch.found.size()) - search.begin;
             // An origin reaches each triangle once, so the order of its contributions
             // changes no sum; only the grown points file lists them as the search met them.
-            if (sorted) std::sort(scratch.found.begin() + search.begin, scratch.found.end());
+            if (sorted)
+                sort_found(scratch.found.data() + search.begin,
+                           scratch.found.data() + scratch.found.size(), scratch.window);
         }
     });
 }
@@ -760,7 +808,9 @@ int grow_by_searches(bool storing) {
                 std::vector<int>& found = search_scratch[0].found;
                 const int begin = static_cast<int>(found.size());
                 const int blocked = search_from(origin, reach, search_scratch[0], found);
-                if (storing && !keep_search_order) std::sort(found.begin() + begin, found.end());
+                if (storing && !keep_search_order)
+                    sort_found(found.data() + begin, found.data() + found.size(),
+                               search_scratch[0].window);
                 apply_search(found.data() + begin, static_cast<int>(found.size()) - begin, blocked);
             }
         }
