@@ -1080,16 +1080,30 @@ void grow_from_hits(double time) {
     // are set; and the averages 0 or less, so that collect_empty need not look at every
     // triangle to count the empty ones.
     const int origin_count = static_cast<int>(hit_chain.size());
-    bool plan_holds = plan.ready && static_cast<int>(plan.origins.size()) == origin_count;
+    const bool plan_ready = plan.ready && static_cast<int>(plan.origins.size()) == origin_count;
+    // Each hit triangle on its own: any worker.
+    std::vector<int> non_positive_hits(thread_count(), 0);
+    std::vector<std::uint8_t> plan_broken(thread_count(), 0);
+    parallel_for(origin_count, work_grain(origin_count, 8192), [&](int begin, int end, int worker) {
+        int count = 0;
+        bool broken = false;
+        for (int k = begin; k < end; ++k) {
+            const int t = hit_chain[k];
+            const double reach = std::sqrt(triangle_step[t].step_weight) + triangle_table[t].max_hit_distance;
+            triangle_table[t].reach = reach;
+            if (plan_ready && (plan.origins[k] != t || !same_bits(plan.reaches[k], reach)))
+                broken = true;
+            average_step(t);
+            if (triangle_step[t].step_fluid_temp <= 0) ++count;
+        }
+        non_positive_hits[worker] += count;
+        if (broken) plan_broken[worker] = 1;
+    });
+    bool plan_holds = plan_ready;
     int empty = 0;
-    for (int k = 0; k < origin_count; ++k) {
-        const int t = hit_chain[k];
-        const double reach = std::sqrt(triangle_step[t].step_weight) + triangle_table[t].max_hit_distance;
-        triangle_table[t].reach = reach;
-        if (plan_holds && (plan.origins[k] != t || !same_bits(plan.reaches[k], reach)))
-            plan_holds = false;
-        average_step(t);
-        if (triangle_step[t].step_fluid_temp <= 0) ++empty;
+    for (int w = 0; w < thread_count(); ++w) {
+        empty += non_positive_hits[w];
+        if (plan_broken[w]) plan_holds = false;
     }
     clear_stale(plan_holds && plans_allowed());
     int grown_empty = 0;

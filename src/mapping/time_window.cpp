@@ -5,9 +5,12 @@
 #include "mapping/hit_mapping.h"
 #include "mapping/report.h"
 #include "platform/fatal.h"
+#include "platform/threads.h"
 #include "surface/surface.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 bool first_step = true;
 double previous_time = 0;
@@ -152,13 +155,23 @@ void finish_vertices() {
     for (const Triangle& tri : triangle_table)
         if (tri.time_with_hits > 0)
             for (int j = 0; j < 3; ++j) vertex_averages[tri.vert[j]].initialized = 1;
+    // The corner angles of a block of triangles on every worker; their sums into the
+    // vertices on this thread, in triangle order.
+    constexpr int block = 1 << 15;
+    std::vector<double> angles(3 * static_cast<std::size_t>(std::min(block, triangle_count)));
     for (int t = 0; t < triangle_count; ++t) {
+        const int in_block = t % block;
+        if (in_block == 0) {
+            const int size = std::min(block, triangle_count - t);
+            parallel_for(size, 4096, [&](int begin, int end, int) {
+                for (int k = begin; k < end; ++k) triangle_corner_angles(triangle_table[t + k], &angles[3 * k]);
+            });
+        }
         const Triangle& tri = triangle_table[t];
         for (int j = 0; j < 3; ++j) vertex_averages[tri.vert[j]].reach = 100;
         bool has_data = tri.time_with_hits > 0;
         const double* extra = extra_of_triangle(t);
-        double corner_angle[3];
-        triangle_corner_angles(tri, corner_angle);
+        const double* corner_angle = &angles[3 * static_cast<std::size_t>(in_block)];
         for (int j = 0; j < 3; ++j) {
             VertexAverages& vertex = vertex_averages[tri.vert[j]];
             double w = corner_angle[j];

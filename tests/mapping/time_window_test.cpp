@@ -3,10 +3,12 @@
 #include "mapping/time_window.h"
 
 #include "mapping_test_tables.h"
+#include "platform/threads.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -152,6 +154,57 @@ TEST_F(TimeWindow, VertexAveragesWeightByAngleAndBorderVerticesHaveData) {
     EXPECT_EQ(shared.reach, 100.0);    // triangle 1 has no reach of its own
     EXPECT_EQ(vertex_averages[0].reach, 4.0);
     EXPECT_DOUBLE_EQ(vertex_averages[0].htc, 10.0);
+}
+
+TEST_F(TimeWindow, VertexAngleSumsOverAManyTriangleGridAtAnyThreadCount) {
+    // 200 x 100 squares, each cut along one diagonal: more triangles than the corner
+    // angles are worked out for at once. A vertex inside the grid has 2 pi around it, one on
+    // an edge pi, a corner pi/2; the sums are the same bits on 1 and 3 threads.
+    const int width = 200, height = 100;
+    vertex_table.assign((width + 1) * (height + 1), Vertex{});
+    for (int j = 0; j <= height; ++j)
+        for (int i = 0; i <= width; ++i) {
+            // Inner vertices moved about: each triangle's angles are its own.
+            const bool inner = i > 0 && i < width && j > 0 && j < height;
+            vertex_table[j * (width + 1) + i].x = i + (inner ? 0.2 * std::sin(1.3 * j + i) : 0);
+            vertex_table[j * (width + 1) + i].y = j + (inner ? 0.2 * std::cos(0.7 * i + j) : 0);
+        }
+    triangle_table.assign(2 * width * height, Triangle{});
+    triangle_geometry.assign(triangle_table.size(), TriangleGeometry{});
+    for (int j = 0; j < height; ++j)
+        for (int i = 0; i < width; ++i) {
+            const int a = j * (width + 1) + i, b = a + 1, c = a + width + 1, d = c + 1;
+            const int corners[2][3] = {{a, b, c}, {d, c, b}};
+            for (int half = 0; half < 2; ++half)
+                for (int k = 0; k < 3; ++k)
+                    triangle_table[2 * (j * width + i) + half].vert[k] = corners[half][k];
+        }
+    clear_step();
+    for (int t = 0; t < static_cast<int>(triangle_table.size()); ++t)
+        give_step(t, 10 + t % 7, 300 + t % 11, 290);
+    integrate_step(1.0);
+    finish_triangles();
+    std::vector<VertexAverages> one_thread;
+    for (int threads : {1, 3}) {
+        set_thread_count(threads);
+        finish_vertices();
+        if (threads == 1) one_thread = vertex_averages;
+    }
+    set_thread_count(0);
+    ASSERT_EQ(vertex_averages.size(), one_thread.size());
+    EXPECT_EQ(std::memcmp(vertex_averages.data(), one_thread.data(),
+                          one_thread.size() * sizeof(VertexAverages)), 0);
+    for (int j = 0; j <= height; ++j)
+        for (int i = 0; i <= width; ++i) {
+            const bool edge_i = i == 0 || i == width, edge_j = j == 0 || j == height;
+            double expected = 2 * M_PI;
+            if (edge_i && edge_j)
+                expected = M_PI / 2;
+            else if (edge_i || edge_j)
+                expected = M_PI;
+            ASSERT_NEAR(vertex_averages[j * (width + 1) + i].angle_sum, expected, 1e-12)
+                << i << ", " << j;
+        }
 }
 
 TEST_F(TimeWindow, VertexAveragesAreMadeAfreshEachTime) {
