@@ -42,15 +42,6 @@ bool accepted(const BoundaryGroup* group, int boundary_id, int initialized) {
     return initialized == 1;
 }
 
-// " %e" for each value.
-void append_exponents(std::string& text, const double* values, std::size_t count,
-                      const OutFile& file) {
-    for (std::size_t k = 0; k < count; ++k) {
-        text.push_back(' ');
-        append_exponent(text, values[k], file.exponent_digits);
-    }
-}
-
 void format_triangle_line(std::string& text, const OutFile& file, int t) {
     const Triangle& tri = triangle_table[t];
     const TriangleGeometry& geo = triangle_geometry[t];
@@ -59,8 +50,8 @@ void format_triangle_line(std::string& text, const OutFile& file, int t) {
                                tri.boundary_temp, tri.flux, tri.htc, tri.fluid_temp, tri.yplus,
                                tri.time_with_hits, tri.time_with_hits + tri.time_without_hits};
     append_decimal(text, t);
-    append_exponents(text, values, 11, file);
-    append_exponents(text, extra_of_triangle(t), extra_names.size(), file);
+    append_exponent_fields(text, values, 11, file.exponent_digits);
+    append_exponent_fields(text, extra_of_triangle(t), extra_names.size(), file.exponent_digits);
     text.push_back(' ');
     append_decimal(text, geo.boundary_id);
     text.push_back('\n');
@@ -187,8 +178,8 @@ int write_vertex_map(const std::string& file_name, const std::string& time_unit,
                                    vert.htc, vert.fluid_temp, vert.yplus, vert.time_with_hits,
                                    vert.time_with_hits + vert.time_without_hits};
         append_decimal(text, v);
-        append_exponents(text, values, 10, file);
-        append_exponents(text, extra_of_vertex(v), extra_names.size(), file);
+        append_exponent_fields(text, values, 10, file.exponent_digits);
+        append_exponent_fields(text, extra_of_vertex(v), extra_names.size(), file.exponent_digits);
         // 3.141592654, not the library's pi: existing maps were written with it.
         text.push_back(' ');
         append_fixed(text, vert.angle_sum * 180.0 / pi_for_angles, 2);

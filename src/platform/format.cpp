@@ -405,6 +405,21 @@ void append_exponent(std::string& out, double value, int exponent_digits) {
     out.append(body, format_exponent_form(body, value, 6, false, exponent_digits));
 }
 
+void append_exponent_fields(std::string& out, const double* values, std::size_t count,
+                            int exponent_digits) {
+    constexpr std::size_t chunk = 16;
+    constexpr int widest = 1 + 6 + 16;  // a space and format_exponent_form's room
+    char text[chunk * widest + 40];     // and the C library's room for a non-finite value
+    for (std::size_t first = 0; first < count; first += chunk) {
+        int length = 0;
+        for (std::size_t k = first; k < std::min(count, first + chunk); ++k) {
+            text[length++] = ' ';
+            length += format_exponent_form(text + length, values[k], 6, false, exponent_digits);
+        }
+        out.append(text, length);
+    }
+}
+
 void append_decimal(std::string& out, long long value) {
     char body[24];
     const auto result = std::to_chars(body, body + sizeof body, value);

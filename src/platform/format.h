@@ -26,5 +26,8 @@ int format_exponent_form(char* buffer, double value, int precision, bool upper_c
 // The fields format_append writes for a plain "%e", "%d" and "%.Nf", without a format to
 // read: for lines of many numbers.
 void append_exponent(std::string& out, double value, int exponent_digits = 3);
+// " %e" for each of count values, appended a few dozen at a time rather than one by one.
+void append_exponent_fields(std::string& out, const double* values, std::size_t count,
+                            int exponent_digits = 3);
 void append_decimal(std::string& out, long long value);
 void append_fixed(std::string& out, double value, int precision);

@@ -213,6 +213,22 @@ TEST(Format, FieldsWithoutAFormatAreTheFormattedOnes) {
         append_decimal(decimal, whole);
         ASSERT_EQ(decimal, format_string("%lld", whole));
     }
+    // Rows of fields, longer than one piece of the row is made in, non-finite and the
+    // widest values among them.
+    std::vector<double> row;
+    for (int i = 0; i < 41; ++i) row.push_back(std::ldexp(static_cast<double>(random() >> 11), -1100 + 55 * i));
+    row[3] = -std::numeric_limits<double>::infinity();
+    row[17] = std::nan("");
+    row[18] = -std::numeric_limits<double>::max();
+    for (std::size_t count : {0, 1, 16, 17, 41}) {
+        for (int digits : {2, 3}) {
+            std::string ours = "x", theirs = "x";
+            append_exponent_fields(ours, row.data(), count, digits);
+            for (std::size_t k = 0; k < count; ++k)
+                theirs += format_string_with_exponent_digits(digits, " %e", row[k]);
+            ASSERT_EQ(ours, theirs) << count << " fields, " << digits << " digits";
+        }
+    }
 }
 
 TEST(Format, OtherConversionsAreTheCLibrary) {
