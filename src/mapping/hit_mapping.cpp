@@ -1061,8 +1061,20 @@ void locate_samples(double time, const std::string& time_unit) {
             answer.triangle = locate_point(sample.position, sample.bound_id, answer.distance);
         }
     });
-    for (int s = 0; s < sample_count; ++s)
+    // The triangles of samples in pool order are scattered over the surface tables: asked
+    // for a few samples ahead, they are in cache when their turn comes.
+    constexpr int ahead = 16;
+    for (int s = 0; s < sample_count; ++s) {
+        if (s + ahead < sample_count) {
+            const int t = located[s + ahead].triangle;
+            if (t >= 0) {
+                __builtin_prefetch(&triangle_step[t], 1);
+                __builtin_prefetch(&triangle_table[t].max_hit_distance, 1);
+                __builtin_prefetch(&triangle_hit_state[t], 1);
+            }
+        }
         record_hit(s, located[s].triangle, located[s].distance, time, time_unit);
+    }
     write_hit_points(time);
 }
 
@@ -1088,6 +1100,10 @@ void grow_from_hits(double time) {
         int count = 0;
         bool broken = false;
         for (int k = begin; k < end; ++k) {
+            if (k + 16 < end) {  // scattered: see locate_samples
+                __builtin_prefetch(&triangle_step[hit_chain[k + 16]], 1);
+                __builtin_prefetch(&triangle_table[hit_chain[k + 16]].reach, 1);
+            }
             const int t = hit_chain[k];
             const double reach = std::sqrt(triangle_step[t].step_weight) + triangle_table[t].max_hit_distance;
             triangle_table[t].reach = reach;
