@@ -354,6 +354,9 @@ void store_search(int origin, double reach, const int* found, int count, int blo
     // Released while a plan did the growth: back on the first search stored after it.
     if (stored_search.size() != triangle_table.size())
         fresh_table(stored_search, triangle_table.size(), not_stored);
+    // Room for the whole store at once: the system backs only the pages written, where
+    // growing by doubling would copy it and touch fresh pages each time.
+    if (search_store.capacity() < search_store_limit) search_store.reserve(search_store_limit);
     stored_search[origin] = static_cast<std::uint32_t>(search_store.size());
     const auto* reach_bytes = reinterpret_cast<const std::uint8_t*>(&reach);
     search_store.insert(search_store.end(), reach_bytes, reach_bytes + sizeof reach);
