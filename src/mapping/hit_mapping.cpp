@@ -83,6 +83,7 @@ struct SearchScratch {
     std::uint16_t stamp = 0;
     std::vector<int> found;  // the searches of one batch, one after another
     std::vector<std::uint64_t> window;  // sort_found's bits, all clear between calls
+    std::vector<std::uint8_t> encoded;  // the batch's searches as store entries
 };
 std::vector<SearchScratch> search_scratch;
 
@@ -137,6 +138,7 @@ struct BatchSearch {
     int worker;
     int begin, count;  // in that worker's `found`
     int blocked;
+    std::size_t entry_begin, entry_size;  // in that worker's `encoded`, when asked for
 };
 
 // Settings a stored answer depends on: a change empties the stores.
@@ -317,12 +319,12 @@ inline void contribute(int origin, int n) {
     ns.step_weight += 1;
 }
 
-void put_varint(std::uint64_t value) {
+void put_varint(std::vector<std::uint8_t>& out, std::uint64_t value) {
     while (value >= 0x80) {
-        search_store.push_back(static_cast<std::uint8_t>(value | 0x80));
+        out.push_back(static_cast<std::uint8_t>(value | 0x80));
         value >>= 7;
     }
-    search_store.push_back(static_cast<std::uint8_t>(value));
+    out.push_back(static_cast<std::uint8_t>(value));
 }
 
 inline std::uint64_t get_varint(const std::uint8_t*& p) {
@@ -341,13 +343,37 @@ inline std::int64_t unzigzag(std::uint64_t z) {
     return static_cast<std::int64_t>(z >> 1) ^ -static_cast<std::int64_t>(z & 1);
 }
 
-// Keeps a search for the next steps, unless the store is full. The triangles go in as runs
-// of consecutive indices: the gap from the last run's end and the run's length.
-void store_search(int origin, double reach, const int* found, int count, int blocked) {
+// A search as an entry of the store, appended to `out`: the reach's bits, the refusals, and
+// the triangles as runs of consecutive indices (the gap from the last run's end and the
+// run's length).
+void encode_search(std::vector<std::uint8_t>& out, int origin, double reach, const int* found,
+                   int count, int blocked) {
+    const auto* reach_bytes = reinterpret_cast<const std::uint8_t*>(&reach);
+    out.insert(out.end(), reach_bytes, reach_bytes + sizeof reach);
+    put_varint(out, static_cast<std::uint64_t>(blocked));
+    int runs = 0;
+    for (int k = 0; k < count; ++k)
+        if (k == 0 || found[k] != found[k - 1] + 1) ++runs;
+    put_varint(out, static_cast<std::uint64_t>(runs));
+    std::int64_t previous = origin;
+    for (int k = 0; k < count;) {
+        int length = 1;
+        while (k + length < count && found[k + length] == found[k] + length) ++length;
+        put_varint(out, zigzag(found[k] - previous));
+        put_varint(out, static_cast<std::uint64_t>(length - 1));
+        previous = found[k] + length;
+        k += length;
+    }
+}
+
+// Points the origin at the end of the store, where its entry (a search of `count`
+// triangles) goes next; false when the store will not take it. The store is emptied when
+// it would outgrow its limit.
+bool make_room_for_search(int origin, int count) {
     // The largest a search can take: the reach, the two counts and two varints per triangle.
     const std::size_t largest = 23 + 10 * static_cast<std::size_t>(count);
     if (search_store.size() + largest > search_store_limit) {
-        if (largest > search_store_limit / 4) return;  // one search must not crowd out all
+        if (largest > search_store_limit / 4) return false;  // one search must not crowd out all
         search_store.clear();
         std::fill(stored_search.begin(), stored_search.end(), not_stored);
     }
@@ -358,22 +384,19 @@ void store_search(int origin, double reach, const int* found, int count, int blo
     // growing by doubling would copy it and touch fresh pages each time.
     if (search_store.capacity() < search_store_limit) search_store.reserve(search_store_limit);
     stored_search[origin] = static_cast<std::uint32_t>(search_store.size());
-    const auto* reach_bytes = reinterpret_cast<const std::uint8_t*>(&reach);
-    search_store.insert(search_store.end(), reach_bytes, reach_bytes + sizeof reach);
-    put_varint(static_cast<std::uint64_t>(blocked));
-    int runs = 0;
-    for (int k = 0; k < count; ++k)
-        if (k == 0 || found[k] != found[k - 1] + 1) ++runs;
-    put_varint(static_cast<std::uint64_t>(runs));
-    std::int64_t previous = origin;
-    for (int k = 0; k < count;) {
-        int length = 1;
-        while (k + length < count && found[k + length] == found[k] + length) ++length;
-        put_varint(zigzag(found[k] - previous));
-        put_varint(static_cast<std::uint64_t>(length - 1));
-        previous = found[k] + length;
-        k += length;
-    }
+    return true;
+}
+
+// Keeps a search for the next steps, unless the store is full.
+void store_search(int origin, double reach, const int* found, int count, int blocked) {
+    if (make_room_for_search(origin, count)) encode_search(search_store, origin, reach, found, count, blocked);
+}
+
+// The same for a search a worker encoded.
+void store_encoded(const BatchSearch& search) {
+    if (!make_room_for_search(search.origin, search.count)) return;
+    const std::uint8_t* entry = search_scratch[search.worker].encoded.data() + search.entry_begin;
+    search_store.insert(search_store.end(), entry, entry + search.entry_size);
 }
 
 inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
@@ -696,10 +719,14 @@ int grow_by_plan() {
 
 // The searches of the origins at these growth positions, on all workers, into `batch`
 // (each worker's `found`). Sorted: in index order, which stores as a few runs.
-void run_searches(const std::vector<int>& positions, bool sorted, std::vector<BatchSearch>& batch) {
+void run_searches(const std::vector<int>& positions, bool sorted, bool encoded,
+                  std::vector<BatchSearch>& batch) {
     const int origin_count = static_cast<int>(hit_chain.size());
     batch.assign(positions.size(), BatchSearch{});
-    for (int w = 0; w < thread_count(); ++w) search_scratch[w].found.clear();
+    for (int w = 0; w < thread_count(); ++w) {
+        search_scratch[w].found.clear();
+        search_scratch[w].encoded.clear();
+    }
     const int searches = static_cast<int>(batch.size());
     parallel_for(searches, work_grain(searches, 16), [&](int begin, int end, int worker) {
         SearchScratch& scratch = search_scratch[worker];
@@ -716,6 +743,13 @@ void run_searches(const std::vector<int>& positions, bool sorted, std::vector<Ba
             if (sorted)
                 sort_found(scratch.found.data() + search.begin,
                            scratch.found.data() + scratch.found.size(), scratch.window);
+            // Stored in origin order by one thread, but encoded here.
+            if (encoded) {
+                search.entry_begin = scratch.encoded.size();
+                encode_search(scratch.encoded, search.origin, triangle_table[search.origin].reach,
+                              scratch.found.data() + search.begin, search.count, search.blocked);
+                search.entry_size = scratch.encoded.size() - search.entry_begin;
+            }
         }
     });
 }
@@ -738,11 +772,8 @@ bool store_all_searches(int& replayed) {
             else
                 positions.push_back(p);
         }
-        run_searches(positions, true, batch);
-        for (const BatchSearch& search : batch)
-            store_search(search.origin, triangle_table[search.origin].reach,
-                         search_scratch[search.worker].found.data() + search.begin, search.count,
-                         search.blocked);
+        run_searches(positions, true, true, batch);
+        for (const BatchSearch& search : batch) store_encoded(search);
     }
     return all_origins_stored();
 }
@@ -789,7 +820,8 @@ int grow_by_searches(bool storing) {
             const int origin = origin_at(last);
             if (!stored_for(origin, triangle_table[origin].reach)) batch_positions.push_back(last);
         }
-        run_searches(batch_positions, storing && !keep_search_order, batch);
+        const bool sorted = storing && !keep_search_order;
+        run_searches(batch_positions, sorted, sorted, batch);
         std::size_t next_search = 0;
         for (int p = applied; p < last; ++p) {
             const int origin = origin_at(p);
@@ -797,12 +829,15 @@ int grow_by_searches(bool storing) {
             auto apply_search = [&](const int* found, int count, int blocked) {
                 step_counts.boundary_blocked_count += blocked;
                 for (int k = 0; k < count; ++k) contribute(origin, found[k]);
-                if (storing) store_search(origin, reach, found, count, blocked);
             };
             if (next_search < batch.size() && batch_positions[next_search] == p) {
                 const BatchSearch& search = batch[next_search++];
-                apply_search(search_scratch[search.worker].found.data() + search.begin,
-                             search.count, search.blocked);
+                const int* found = search_scratch[search.worker].found.data() + search.begin;
+                apply_search(found, search.count, search.blocked);
+                if (storing && sorted)
+                    store_encoded(search);
+                else if (storing)
+                    store_search(origin, reach, found, search.count, search.blocked);
             } else if (const std::uint8_t* entry = stored_for(origin, reach)) {
                 replay_search(origin, entry);
                 ++replayed;
@@ -814,7 +849,9 @@ int grow_by_searches(bool storing) {
                 if (storing && !keep_search_order)
                     sort_found(found.data() + begin, found.data() + found.size(),
                                search_scratch[0].window);
-                apply_search(found.data() + begin, static_cast<int>(found.size()) - begin, blocked);
+                const int count = static_cast<int>(found.size()) - begin;
+                apply_search(found.data() + begin, count, blocked);
+                if (storing) store_search(origin, reach, found.data() + begin, count, blocked);
             }
         }
         applied = last;
