@@ -184,19 +184,18 @@ bool seven_digits(char* buffer, double value, bool upper_case, int min_exponent_
     int rest = static_cast<int>(digits - first * 1000000L);
     *at++ = static_cast<char>('0' + first);
     *at++ = '.';
-    const int pairs[3] = {rest / 10000, rest / 100 % 100, rest % 100};
-    for (int pair : pairs) {
-        std::memcpy(at, digit_pairs + 2 * pair, 2);
-        at += 2;
-    }
+    const unsigned below = static_cast<unsigned>(rest);
+    std::memcpy(at, digit_pairs + 2 * (below / 10000), 2);
+    std::memcpy(at + 2, digit_pairs + 2 * (below / 100 % 100), 2);
+    std::memcpy(at + 4, digit_pairs + 2 * (below % 100), 2);
+    at += 6;
     *at++ = upper_case ? 'E' : 'e';
     *at++ = exponent < 0 ? '-' : '+';
     const int shown = exponent < 0 ? -exponent : exponent;
-    const int width = std::max(2, min_exponent_digits);
-    char exponent_digits[8];
-    int count = 0;
-    for (int rest = shown; rest > 0 || count < width; rest /= 10) exponent_digits[count++] = static_cast<char>('0' + rest % 10);
-    while (count > 0) *at++ = exponent_digits[--count];
+    // Below 100 in this range: zeros up to the width, then one pair.
+    for (int zeros = min_exponent_digits - 2; zeros > 0; --zeros) *at++ = '0';
+    std::memcpy(at, digit_pairs + 2 * shown, 2);
+    at += 2;
     length = static_cast<int>(at - buffer);
     return true;
 }
