@@ -141,7 +141,7 @@ int write_triangle_map(const std::string& file_name, const std::string& time_uni
     if (abaqus) write_run(file, run);
     out_lines(file, static_cast<int>(lines.size()), [&](std::string& text, int k) {
         format_triangle_line(text, file, lines[k]);
-    });
+    }, /*one_line_each=*/true);
     close_out_file(file);
 
     if (dedicated == 0)
@@ -186,7 +186,7 @@ int write_vertex_map(const std::string& file_name, const std::string& time_unit,
         text.push_back(' ');
         append_decimal(text, vert.boundary_id);
         text.push_back('\n');
-    });
+    }, /*one_line_each=*/true);
     close_out_file(file);
     return 0;
 }

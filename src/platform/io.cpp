@@ -241,7 +241,7 @@ void crlf_line_ends(std::string& text, std::size_t start, std::string& scratch) 
 }  // namespace
 
 void out_lines(OutFile& file, int count,
-               const std::function<void(std::string&, int)>& format_line) {
+               const std::function<void(std::string&, int)>& format_line, bool one_line_each) {
     // A slice is a few MB of text, and a round holds a few slices per worker: the memory
     // stays small whatever the count. The workers also give the text the file's line ends,
     // so that this thread only writes.
@@ -260,7 +260,13 @@ void out_lines(OutFile& file, int count,
                 for (int item = k * slice_lines; item < stop; ++item) {
                     const std::size_t start = text.size();
                     format_line(text, first + item);
-                    if (crlf) crlf_line_ends(text, start, scratch[k]);
+                    if (!crlf) continue;
+                    if (one_line_each && text.size() > start && text.back() == '\n') {
+                        text.back() = '\r';
+                        text.push_back('\n');
+                    } else {
+                        crlf_line_ends(text, start, scratch[k]);
+                    }
                 }
             }
         });

@@ -59,8 +59,11 @@ void out_text(OutFile& file, std::string_view text);  // line feeds converted as
 void out_bytes(OutFile& file, const void* data, std::size_t size);  // never converted
 // Lines in bulk: format_line(text, item) appends item's line to `text` (with
 // text_format(text, file, ...)); the items are formatted on every worker, a slice at a time,
-// and written in item order, so the file is the same whatever the thread count.
-void out_lines(OutFile& file, int count, const std::function<void(std::string&, int)>& format_line);
+// and written in item order, so the file is the same whatever the thread count. With
+// one_line_each, every item is a single line ending in its only line feed, and the text need
+// not be searched for others.
+void out_lines(OutFile& file, int count, const std::function<void(std::string&, int)>& format_line,
+               bool one_line_each = false);
 // For format_line: the file's own formatting (its exponent width), into a string.
 void text_format(std::string& text, const OutFile& file, const char* format, ...)
     __attribute__((format(printf, 3, 4)));

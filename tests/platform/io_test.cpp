@@ -192,6 +192,27 @@ TEST_F(ScratchDir, LinesInBulkAreTheLinesOneByOneAtAnyThreadCount) {
     set_thread_count(0);
 }
 
+TEST_F(ScratchDir, LinesOfOneLineEachAreTheLinesOneByOne) {
+    // The maps' promise: each item one line, ending in its only line feed.
+    for (int threads : {1, 3}) {
+        set_thread_count(threads);
+        for (int count : {0, 1, 8193}) {
+            OutFile one, bulk;
+            ASSERT_TRUE(open_out_file(one, path("one.txt"), LineEnd::crlf));
+            ASSERT_TRUE(open_out_file(bulk, path("bulk.txt"), LineEnd::crlf));
+            for (int i = 0; i < count; ++i) out_format(one, "%d %e\n", i, i * 0.25);
+            out_lines(bulk, count, [&](std::string& text, int i) {
+                text_format(text, bulk, "%d %e\n", i, i * 0.25);
+            }, /*one_line_each=*/true);
+            close_out_file(one);
+            close_out_file(bulk);
+            EXPECT_EQ(read(path("one.txt")), read(path("bulk.txt")))
+                << threads << " threads, " << count << " lines";
+        }
+    }
+    set_thread_count(0);
+}
+
 TEST_F(ScratchDir, FailedWritesAndOpensAreReported) {
     OutFile file;
     EXPECT_FALSE(open_out_file(file, path("no/such/dir.txt"), LineEnd::crlf));
