@@ -167,47 +167,31 @@ TEST_F(ScratchDir, LargeOutputIsConvertedAcrossFlushes) {
 TEST_F(ScratchDir, LinesInBulkAreTheLinesOneByOneAtAnyThreadCount) {
     // Counts around the slices (8192 lines) and the rounds of slices; the file's exponent
     // width and line ends hold for every worker's text. Some items are two lines, some
-    // part of one, some a line feed alone.
+    // part of one, some a line feed alone; or, as the maps promise, every item one line.
     const char* formats[] = {"%d %e\n", "%d\n%e\n", "%d %e ", "\n%d%e"};
-    auto format_of = [&](int i) { return formats[i % 13 == 3 ? 1 : i % 11 == 5 ? 2 : i % 17 == 7 ? 3 : 0]; };
-    for (int threads : {1, 3}) {
-        set_thread_count(threads);
-        for (int count : {0, 1, 8191, 8192, 8193, 200003}) {
-            OutFile one, bulk;
-            ASSERT_TRUE(open_out_file(one, path("one.txt"), LineEnd::crlf));
-            ASSERT_TRUE(open_out_file(bulk, path("bulk.txt"), LineEnd::crlf));
-            one.exponent_digits = bulk.exponent_digits = 2;
-            out_text(one, "head\n");
-            out_text(bulk, "head\n");
-            for (int i = 0; i < count; ++i) out_format(one, format_of(i), i, i * 0.25);
-            out_lines(bulk, count, [&](std::string& text, int i) {
-                text_format(text, bulk, format_of(i), i, i * 0.25);
-            });
-            close_out_file(one);
-            close_out_file(bulk);
-            EXPECT_EQ(read(path("one.txt")), read(path("bulk.txt")))
-                << threads << " threads, " << count << " lines";
-        }
-    }
-    set_thread_count(0);
-}
-
-TEST_F(ScratchDir, LinesOfOneLineEachAreTheLinesOneByOne) {
-    // The maps' promise: each item one line, ending in its only line feed.
-    for (int threads : {1, 3}) {
-        set_thread_count(threads);
-        for (int count : {0, 1, 8193}) {
-            OutFile one, bulk;
-            ASSERT_TRUE(open_out_file(one, path("one.txt"), LineEnd::crlf));
-            ASSERT_TRUE(open_out_file(bulk, path("bulk.txt"), LineEnd::crlf));
-            for (int i = 0; i < count; ++i) out_format(one, "%d %e\n", i, i * 0.25);
-            out_lines(bulk, count, [&](std::string& text, int i) {
-                text_format(text, bulk, "%d %e\n", i, i * 0.25);
-            }, /*one_line_each=*/true);
-            close_out_file(one);
-            close_out_file(bulk);
-            EXPECT_EQ(read(path("one.txt")), read(path("bulk.txt")))
-                << threads << " threads, " << count << " lines";
+    for (bool one_line_each : {false, true}) {
+        auto format_of = [&](int i) {
+            if (one_line_each) return formats[0];
+            return formats[i % 13 == 3 ? 1 : i % 11 == 5 ? 2 : i % 17 == 7 ? 3 : 0];
+        };
+        for (int threads : {1, 3}) {
+            set_thread_count(threads);
+            for (int count : {0, 1, 8191, 8192, 8193, 200003}) {
+                OutFile one, bulk;
+                ASSERT_TRUE(open_out_file(one, path("one.txt"), LineEnd::crlf));
+                ASSERT_TRUE(open_out_file(bulk, path("bulk.txt"), LineEnd::crlf));
+                one.exponent_digits = bulk.exponent_digits = 2;
+                out_text(one, "head\n");
+                out_text(bulk, "head\n");
+                for (int i = 0; i < count; ++i) out_format(one, format_of(i), i, i * 0.25);
+                out_lines(bulk, count, [&](std::string& text, int i) {
+                    text_format(text, bulk, format_of(i), i, i * 0.25);
+                }, one_line_each);
+                close_out_file(one);
+                close_out_file(bulk);
+                EXPECT_EQ(read(path("one.txt")), read(path("bulk.txt")))
+                    << threads << " threads, " << count << " lines, one line each " << one_line_each;
+            }
         }
     }
     set_thread_count(0);
