@@ -454,7 +454,6 @@ struct GrowthPlan {
     long long blocked = 0;
 };
 GrowthPlan plan;
-std::vector<std::uint64_t> directly_hit;  // while a plan is made
 
 // Origin values in growth order, as contribute adds them.
 struct OriginValues {
@@ -483,78 +482,108 @@ bool all_origins_stored() {
     return true;
 }
 
-// The plan's targets in [low, high) from the store: two passes over every origin's runs
-// that meet the range, one to count each target's runs and one to fill them.
-void make_plan_slice(int low, int high, PlanSlice& slice) {
-    const int origin_count = static_cast<int>(hit_chain.size());
-    const int size = high - low;
+// A plan's first pass, over the whole surface: per target, the runs its origins make and
+// the first one's growth position. Made as the searches are stored when a step stores them
+// all, else from the store, a range of targets per worker.
+struct RunCounts {
     // -2: not reached yet (-1 would pass for a run ending just before the first origin).
-    std::vector<int> last_position(size, -2);
-    std::vector<std::uint32_t> runs(size, 0);
-    std::vector<std::uint8_t> length(size, 0);
-    std::vector<std::uint32_t> first_position(size, 0);
-    auto each_in_range = [&](int p, auto&& visit) {
-        const int origin = hit_chain[origin_count - 1 - p];
-        const std::uint8_t* bytes = search_store.data() + stored_search[origin] + sizeof(double);
-        get_varint(bytes);  // refusals: counted once, by the caller
-        const int run_count = static_cast<int>(get_varint(bytes));
-        std::int64_t previous = origin;
-        for (int r = 0; r < run_count; ++r) {
-            const int first = static_cast<int>(previous + unzigzag(get_varint(bytes)));
-            const int end = first + static_cast<int>(get_varint(bytes)) + 1;
-            previous = end;
-            if (first >= high) break;  // runs come in index order
-            for (int n = std::max(first, low); n < std::min(end, high); ++n)
-                if (!(directly_hit[n >> 6] >> (n & 63) & 1)) visit(n - low);
+    std::vector<int> last_position;
+    std::vector<std::uint32_t> runs;
+    std::vector<std::uint8_t> length;
+    std::vector<std::uint32_t> first_position;
+    bool made = false;
+
+    void start(std::size_t size) {
+        last_position.assign(size, -2);
+        runs.assign(size, 0);
+        length.assign(size, 0);
+        first_position.assign(size, 0);
+        made = false;
+    }
+    void release() {
+        std::vector<int>().swap(last_position);
+        std::vector<std::uint32_t>().swap(runs);
+        std::vector<std::uint8_t>().swap(length);
+        std::vector<std::uint32_t>().swap(first_position);
+        made = false;
+    }
+    // The origin at growth position p reaches target n; positions come in order.
+    void add(int p, int n) {
+        if (last_position[n] == p - 1 && length[n] < longest_run) {
+            ++length[n];
+        } else {
+            if (last_position[n] >= 0)
+                runs[n] += escapes(p - (last_position[n] + 1));
+            else
+                first_position[n] = static_cast<std::uint32_t>(p);
+            ++runs[n];
+            length[n] = 1;
         }
-    };
+        last_position[n] = p;
+    }
     // A run after a gap of more than 16 bits is preceded by empty runs of the largest gap.
-    auto escapes = [](int gap) { return gap > largest_gap ? (gap - 1) / largest_gap : 0; };
-    for (int p = 0; p < origin_count; ++p)
-        each_in_range(p, [&](int k) {
-            if (last_position[k] == p - 1 && length[k] < longest_run) {
-                ++length[k];
-            } else {
-                if (last_position[k] >= 0)
-                    runs[k] += escapes(p - (last_position[k] + 1));
-                else
-                    first_position[k] = static_cast<std::uint32_t>(p);
-                ++runs[k];
-                length[k] = 1;
-            }
-            last_position[k] = p;
-        });
+    static int escapes(int gap) { return gap > largest_gap ? (gap - 1) / largest_gap : 0; }
+};
+RunCounts run_counts;
+
+// The triangles in [low, high) the stored search of the origin at growth position p
+// reaches, but for direct hits, to visit(n).
+template <typename Visit>
+void each_stored_in_range(int p, int low, int high, Visit&& visit) {
+    const int origin_count = static_cast<int>(hit_chain.size());
+    const int origin = hit_chain[origin_count - 1 - p];
+    const std::uint8_t* bytes = search_store.data() + stored_search[origin] + sizeof(double);
+    get_varint(bytes);  // refusals: counted once, by the caller
+    const int run_count = static_cast<int>(get_varint(bytes));
+    std::int64_t previous = origin;
+    for (int r = 0; r < run_count; ++r) {
+        const int first = static_cast<int>(previous + unzigzag(get_varint(bytes)));
+        const int end = first + static_cast<int>(get_varint(bytes)) + 1;
+        previous = end;
+        if (first >= high) break;  // runs come in index order
+        for (int n = std::max(first, low); n < std::min(end, high); ++n)
+            if (triangle_hit_state[n] != hit_directly) visit(n);
+    }
+}
+
+// The plan's targets in [low, high), from the run counts: their list, their first origins,
+// where each one's runs end.
+void list_plan_targets(int low, int high, PlanSlice& slice) {
+    std::size_t target_total = 0;
+    for (int n = low; n < high; ++n) target_total += run_counts.runs[n] > 0;
     slice.targets.clear();
     slice.runs_end.clear();
     slice.base.clear();
-    std::size_t target_total = 0;
-    for (int k = 0; k < size; ++k) target_total += runs[k] > 0;
     slice.targets.reserve(target_total);
     slice.runs_end.reserve(target_total);
     slice.base.reserve(target_total);
     std::uint32_t total = 0;
-    for (int k = 0; k < size; ++k)
-        if (runs[k] > 0) {
-            slice.targets.push_back(low + k);
+    for (int n = low; n < high; ++n)
+        if (run_counts.runs[n] > 0) {
+            slice.targets.push_back(n);
             const std::uint32_t begin = total;
-            total += runs[k];
+            total += run_counts.runs[n];
             slice.runs_end.push_back(total);
-            slice.base.push_back(first_position[k]);
-            runs[k] = begin;  // where the target's next run goes
+            slice.base.push_back(run_counts.first_position[n]);
+            run_counts.runs[n] = begin;  // where the target's next run goes
         }
-    // Back before the runs' tables are made: making a plan is the peak of a run's memory.
-    std::vector<std::uint8_t>().swap(length);
-    std::vector<std::uint32_t>().swap(first_position);
-    fresh_table(slice.run_code, total, std::uint16_t{0});
-    std::fill(last_position.begin(), last_position.end(), -2);
+}
+
+// The runs of the plan's targets in [low, high), from the store.
+void fill_plan_runs(int low, int high, PlanSlice& slice) {
+    const int origin_count = static_cast<int>(hit_chain.size());
+    fresh_table(slice.run_code, slice.runs_end.empty() ? 0 : slice.runs_end.back(), std::uint16_t{0});
+    int* last_position = run_counts.last_position.data();
+    std::uint32_t* runs = run_counts.runs.data();
+    std::fill(last_position + low, last_position + high, -2);
     for (int p = 0; p < origin_count; ++p)
-        each_in_range(p, [&](int k) {
+        each_stored_in_range(p, low, high, [&](int k) {
             if (last_position[k] == p - 1 && (slice.run_code[runs[k] - 1] & longest_run) < longest_run) {
                 ++slice.run_code[runs[k] - 1];
             } else {
                 if (last_position[k] >= 0) {
                     int gap = p - (last_position[k] + 1);
-                    for (int e = escapes(gap); e > 0; --e) {
+                    for (int e = RunCounts::escapes(gap); e > 0; --e) {
                         slice.run_code[runs[k]++] = static_cast<std::uint16_t>(largest_gap << run_bits);
                         gap -= largest_gap;
                     }
@@ -577,17 +606,29 @@ void make_plan() {
     // Each worker takes a range of triangles: the targets are independent, and the slices
     // in range order are the plan a single pass makes.
     const int slice_count = std::max(1, std::min(thread_count(), triangle_count));
-    // The direct hits as bits: the passes ask about every triangle every origin reaches.
-    directly_hit.assign((static_cast<std::size_t>(triangle_count) + 63) / 64, 0);
-    for (int t : hit_chain) directly_hit[t >> 6] |= std::uint64_t{1} << (t & 63);
     plan.slices.assign(slice_count, PlanSlice{});
-    parallel_for(slice_count, 1, [&](int begin, int end, int) {
-        for (int k = begin; k < end; ++k) {
-            const long long low = static_cast<long long>(triangle_count) * k / slice_count;
-            const long long high = static_cast<long long>(triangle_count) * (k + 1) / slice_count;
-            make_plan_slice(static_cast<int>(low), static_cast<int>(high), plan.slices[k]);
-        }
-    });
+    auto each_slice = [&](auto&& work) {
+        parallel_for(slice_count, 1, [&](int begin, int end, int) {
+            for (int k = begin; k < end; ++k) {
+                const long long low = static_cast<long long>(triangle_count) * k / slice_count;
+                const long long high = static_cast<long long>(triangle_count) * (k + 1) / slice_count;
+                work(static_cast<int>(low), static_cast<int>(high), plan.slices[k]);
+            }
+        });
+    };
+    if (!run_counts.made) {
+        run_counts.start(triangle_count);
+        each_slice([&](int low, int high, PlanSlice&) {
+            for (int p = 0; p < origin_count; ++p)
+                each_stored_in_range(p, low, high, [&](int n) { run_counts.add(p, n); });
+        });
+    }
+    each_slice(list_plan_targets);
+    // Back before the runs' tables are made: making a plan is the peak of a run's memory.
+    std::vector<std::uint8_t>().swap(run_counts.length);
+    std::vector<std::uint32_t>().swap(run_counts.first_position);
+    each_slice(fill_plan_runs);
+    run_counts.release();
     plan.blocked = 0;
     for (int origin : hit_chain) {
         const std::uint8_t* bytes = search_store.data() + stored_search[origin] + sizeof(double);
@@ -599,7 +640,6 @@ void make_plan() {
     plan.reaches.resize(origin_count);
     for (int k = 0; k < origin_count; ++k) plan.reaches[k] = triangle_table[hit_chain[k]].reach;
     plan.ready = true;
-    std::vector<std::uint64_t>().swap(directly_hit);
     // The plan holds all the stored searches say, in the form the next steps read: their
     // memory goes back until origins change and searches are stored again.
     std::vector<std::uint32_t>().swap(stored_search);
@@ -763,19 +803,37 @@ bool store_all_searches(int& replayed) {
     std::vector<int> positions;
     std::vector<BatchSearch> batch;
     replayed = 0;
+    // The plan's first pass is made on the way, in growth order, from the lists at hand.
+    run_counts.start(triangle_table.size());
     for (int p = 0; p < origin_count;) {
+        const int batch_first = p;
         positions.clear();
         for (; p < origin_count && static_cast<int>(positions.size()) < batch_origins; ++p) {
             const int origin = hit_chain[origin_count - 1 - p];
-            if (stored_for(origin, triangle_table[origin].reach))
-                ++replayed;
-            else
-                positions.push_back(p);
+            if (!stored_for(origin, triangle_table[origin].reach)) positions.push_back(p);
         }
         run_searches(positions, true, true, batch);
-        for (const BatchSearch& search : batch) store_encoded(search);
+        std::size_t next_search = 0;
+        for (int q = batch_first; q < p; ++q) {
+            if (next_search < batch.size() && positions[next_search] == q) {
+                const BatchSearch& search = batch[next_search++];
+                const int* found = search_scratch[search.worker].found.data() + search.begin;
+                for (int k = 0; k < search.count; ++k)
+                    if (triangle_hit_state[found[k]] != hit_directly) run_counts.add(q, found[k]);
+                store_encoded(search);
+            } else {
+                ++replayed;
+                // Gone if a search of this batch emptied the store: then no plan is made.
+                const int origin = hit_chain[origin_count - 1 - q];
+                if (stored_for(origin, triangle_table[origin].reach))
+                    each_stored_in_range(q, 0, static_cast<int>(triangle_table.size()),
+                                         [&](int n) { run_counts.add(q, n); });
+            }
+        }
     }
-    return all_origins_stored();
+    run_counts.made = all_origins_stored();
+    if (!run_counts.made) run_counts.release();
+    return run_counts.made;
 }
 
 // Every origin's data to the triangles it reaches: the most recently first-hit triangle
@@ -971,7 +1029,7 @@ void release_hit_mapping() {
     std::vector<LocatedSample>().swap(located);
     std::vector<std::uint32_t>().swap(stored_search);
     std::vector<std::uint8_t>().swap(search_store);
-    std::vector<std::uint64_t>().swap(directly_hit);
+    run_counts.release();
     std::vector<SearchScratch>().swap(search_scratch);
     std::vector<OriginValues>().swap(origin_values);
     std::vector<double>().swap(origin_extra);
