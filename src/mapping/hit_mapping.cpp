@@ -727,19 +727,7 @@ int plan_sums(const PlanSlice& slice, int begin, int end) {
 // the same values, while the sums are still at hand. Returns how many averages are 0 or
 // less (empty).
 int grow_by_plan() {
-    const int origin_count = static_cast<int>(hit_chain.size());
-    const int extra_count = static_cast<int>(extra_names.size());
-    origin_values.resize(origin_count);
-    origin_extra.resize(static_cast<std::size_t>(extra_count) * origin_count);
-    for (int p = 0; p < origin_count; ++p) {
-        const int origin = hit_chain[origin_count - 1 - p];
-        const TriangleStep& os = triangle_step[origin];
-        origin_values[p] = {os.step_fluid_temp * os.step_htc, os.step_boundary_temp * os.step_htc,
-                            os.step_flux, os.step_htc, os.step_yplus};
-        const double* os_extra = step_extra_of(origin);
-        for (int e = 0; e < extra_count; ++e)
-            origin_extra[static_cast<std::size_t>(p) * extra_count + e] = os_extra[e];
-    }
+    // origin_values and origin_extra were filled with the hits' averages (grow_from_hits).
     std::vector<int> non_positive(thread_count(), 0);
     for (const PlanSlice& slice : plan.slices) {
         const int target_count = static_cast<int>(slice.targets.size());
@@ -1194,6 +1182,13 @@ void grow_from_hits(double time) {
     // Each hit triangle on its own: any worker.
     std::vector<int> non_positive_hits(thread_count(), 0);
     std::vector<std::uint8_t> plan_broken(thread_count(), 0);
+    // The origins' values in growth order, for a plan, while each hit is at hand.
+    const bool plan_values = plans_allowed();
+    const int extra_count = static_cast<int>(extra_names.size());
+    if (plan_values) {
+        origin_values.resize(origin_count);
+        origin_extra.resize(static_cast<std::size_t>(extra_count) * origin_count);
+    }
     parallel_for(origin_count, work_grain(origin_count, 8192), [&](int begin, int end, int worker) {
         int count = 0;
         bool broken = false;
@@ -1208,7 +1203,16 @@ void grow_from_hits(double time) {
             if (plan_ready && (plan.origins[k] != t || !same_bits(plan.reaches[k], reach)))
                 broken = true;
             average_step(t);
-            if (triangle_step[t].step_fluid_temp <= 0) ++count;
+            const TriangleStep& os = triangle_step[t];
+            if (os.step_fluid_temp <= 0) ++count;
+            if (plan_values) {
+                const int p = origin_count - 1 - k;
+                origin_values[p] = {os.step_fluid_temp * os.step_htc, os.step_boundary_temp * os.step_htc,
+                                    os.step_flux, os.step_htc, os.step_yplus};
+                const double* os_extra = step_extra_of(t);
+                for (int e = 0; e < extra_count; ++e)
+                    origin_extra[static_cast<std::size_t>(p) * extra_count + e] = os_extra[e];
+            }
         }
         non_positive_hits[worker] += count;
         if (broken) plan_broken[worker] = 1;
