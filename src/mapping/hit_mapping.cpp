@@ -29,6 +29,9 @@ std::vector<int> hit_chain;        // directly hit triangles in order of first h
 // In order of first growth; in index order when a plan did the growth (only the grown
 // points file, which no plan serves, lists them).
 std::vector<int> grown_triangles;
+// Whether grown_triangles lists the targets of the plan as it stands, as a still wall's
+// steps leave it.
+bool grown_are_plan_targets = false;
 // Triangles hit in earlier steps whose values are not cleared yet (see clear_step).
 std::vector<int> stale_hits;
 // A triangle's state while it still holds an earlier step's values from a direct hit.
@@ -319,12 +322,13 @@ inline void contribute(int origin, int n) {
     ns.step_weight += 1;
 }
 
-void put_varint(std::vector<std::uint8_t>& out, std::uint64_t value) {
+inline std::uint8_t* put_varint(std::uint8_t* at, std::uint64_t value) {
     while (value >= 0x80) {
-        out.push_back(static_cast<std::uint8_t>(value | 0x80));
+        *at++ = static_cast<std::uint8_t>(value | 0x80);
         value >>= 7;
     }
-    out.push_back(static_cast<std::uint8_t>(value));
+    *at++ = static_cast<std::uint8_t>(value);
+    return at;
 }
 
 inline std::uint64_t get_varint(const std::uint8_t*& p) {
@@ -343,35 +347,42 @@ inline std::int64_t unzigzag(std::uint64_t z) {
     return static_cast<std::int64_t>(z >> 1) ^ -static_cast<std::int64_t>(z & 1);
 }
 
+// The most bytes a store entry of a search of `count` triangles takes: the reach, the two
+// counts and two varints per triangle.
+std::size_t entry_bound(int count) { return 23 + 10 * static_cast<std::size_t>(count); }
+
 // A search as an entry of the store, appended to `out`: the reach's bits, the refusals, and
 // the triangles as runs of consecutive indices (the gap from the last run's end and the
-// run's length).
+// run's length). Made in a buffer of the thread's own, then appended at once.
 void encode_search(std::vector<std::uint8_t>& out, int origin, double reach, const int* found,
                    int count, int blocked) {
-    const auto* reach_bytes = reinterpret_cast<const std::uint8_t*>(&reach);
-    out.insert(out.end(), reach_bytes, reach_bytes + sizeof reach);
-    put_varint(out, static_cast<std::uint64_t>(blocked));
+    thread_local std::vector<std::uint8_t> entry;
+    if (entry.size() < entry_bound(count)) entry.resize(entry_bound(count));
+    std::uint8_t* at = entry.data();
+    std::memcpy(at, &reach, sizeof reach);
+    at += sizeof reach;
+    at = put_varint(at, static_cast<std::uint64_t>(blocked));
     int runs = 0;
     for (int k = 0; k < count; ++k)
         if (k == 0 || found[k] != found[k - 1] + 1) ++runs;
-    put_varint(out, static_cast<std::uint64_t>(runs));
+    at = put_varint(at, static_cast<std::uint64_t>(runs));
     std::int64_t previous = origin;
     for (int k = 0; k < count;) {
         int length = 1;
         while (k + length < count && found[k + length] == found[k] + length) ++length;
-        put_varint(out, zigzag(found[k] - previous));
-        put_varint(out, static_cast<std::uint64_t>(length - 1));
+        at = put_varint(at, zigzag(found[k] - previous));
+        at = put_varint(at, static_cast<std::uint64_t>(length - 1));
         previous = found[k] + length;
         k += length;
     }
+    out.insert(out.end(), entry.data(), at);
 }
 
 // Points the origin at the end of the store, where its entry (a search of `count`
 // triangles) goes next; false when the store will not take it. The store is emptied when
 // it would outgrow its limit.
 bool make_room_for_search(int origin, int count) {
-    // The largest a search can take: the reach, the two counts and two varints per triangle.
-    const std::size_t largest = 23 + 10 * static_cast<std::size_t>(count);
+    const std::size_t largest = entry_bound(count);
     if (search_store.size() + largest > search_store_limit) {
         if (largest > search_store_limit / 4) return false;  // one search must not crowd out all
         search_store.clear();
@@ -598,6 +609,7 @@ void fill_plan_runs(int low, int high, PlanSlice& slice) {
 
 // Every origin's search must be in the store.
 void make_plan() {
+    grown_are_plan_targets = false;
     // The searches' lists are in the store by now, and making a plan is the peak of a run's
     // memory: their room goes back first.
     for (SearchScratch& scratch : search_scratch) std::vector<int>().swap(scratch.found);
@@ -737,9 +749,12 @@ int grow_by_plan() {
     }
     step_counts.grown_count += static_cast<int>(plan.target_count);
     step_counts.boundary_blocked_count += static_cast<int>(plan.blocked);
-    grown_triangles.clear();
-    for (const PlanSlice& slice : plan.slices)
-        grown_triangles.insert(grown_triangles.end(), slice.targets.begin(), slice.targets.end());
+    if (!grown_are_plan_targets) {
+        grown_triangles.clear();
+        for (const PlanSlice& slice : plan.slices)
+            grown_triangles.insert(grown_triangles.end(), slice.targets.begin(), slice.targets.end());
+        grown_are_plan_targets = true;
+    }
     int empty = 0;
     for (int count : non_positive) empty += count;
     return empty;
@@ -988,6 +1003,7 @@ void prepare_hit_mapping() {
         hit_chain.reserve(triangle_count);
         grown_triangles.clear();
         grown_triangles.reserve(triangle_count);
+        grown_are_plan_targets = false;
         stale_hits.clear();
     }
     size_extra_tables();
@@ -1012,6 +1028,7 @@ void release_hit_mapping() {
     std::vector<double>().swap(triangle_step_extra);
     std::vector<int>().swap(hit_chain);
     std::vector<int>().swap(grown_triangles);
+    grown_are_plan_targets = false;
     std::vector<int>().swap(stale_hits);
     std::vector<int>().swap(hit_samples);
     std::vector<LocatedSample>().swap(located);
@@ -1049,6 +1066,7 @@ void clear_stale(bool plan_holds) {
             triangle_hit_state[t] = no_data;
         }
     grown_triangles.clear();
+    grown_are_plan_targets = false;
 }
 
 }  // namespace
