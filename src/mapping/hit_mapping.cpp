@@ -532,7 +532,7 @@ struct RunCounts {
         }
         last_position[n] = p;
     }
-    // A run after a gap of more than 16 bits is preceded by empty runs of the largest gap.
+    // A run after a gap past the code's 11 bits is preceded by empty runs of the largest gap.
     static int escapes(int gap) { return gap > largest_gap ? (gap - 1) / largest_gap : 0; }
 };
 RunCounts run_counts;
