@@ -497,40 +497,44 @@ bool all_origins_stored() {
 // the first one's growth position. Made as the searches are stored when a step stores them
 // all, else from the store, a range of targets per worker.
 struct RunCounts {
-    // -2: not reached yet (-1 would pass for a run ending just before the first origin).
-    std::vector<int> last_position;
-    std::vector<std::uint32_t> runs;
+    // Side by side, as every reach reads and writes both: the last origin position that
+    // reached the target (-2: none yet; -1 would pass for a run ending just before the first
+    // origin) and its runs (in the plan's last pass, where its next run goes).
+    struct Target {
+        int last_position = -2;
+        std::uint32_t runs = 0;
+    };
+    std::vector<Target> targets;
     std::vector<std::uint8_t> length;
     std::vector<std::uint32_t> first_position;
     bool made = false;
 
     void start(std::size_t size) {
-        last_position.assign(size, -2);
-        runs.assign(size, 0);
+        targets.assign(size, Target{});
         length.assign(size, 0);
         first_position.assign(size, 0);
         made = false;
     }
     void release() {
-        std::vector<int>().swap(last_position);
-        std::vector<std::uint32_t>().swap(runs);
+        std::vector<Target>().swap(targets);
         std::vector<std::uint8_t>().swap(length);
         std::vector<std::uint32_t>().swap(first_position);
         made = false;
     }
     // The origin at growth position p reaches target n; positions come in order.
     void add(int p, int n) {
-        if (last_position[n] == p - 1 && length[n] < longest_run) {
+        Target& target = targets[n];
+        if (target.last_position == p - 1 && length[n] < longest_run) {
             ++length[n];
         } else {
-            if (last_position[n] >= 0)
-                runs[n] += escapes(p - (last_position[n] + 1));
+            if (target.last_position >= 0)
+                target.runs += escapes(p - (target.last_position + 1));
             else
                 first_position[n] = static_cast<std::uint32_t>(p);
-            ++runs[n];
+            ++target.runs;
             length[n] = 1;
         }
-        last_position[n] = p;
+        target.last_position = p;
     }
     // A run after a gap past the code's 11 bits is preceded by empty runs of the largest gap.
     static int escapes(int gap) { return gap > largest_gap ? (gap - 1) / largest_gap : 0; }
@@ -561,7 +565,7 @@ void each_stored_in_range(int p, int low, int high, Visit&& visit) {
 // where each one's runs end.
 void list_plan_targets(int low, int high, PlanSlice& slice) {
     std::size_t target_total = 0;
-    for (int n = low; n < high; ++n) target_total += run_counts.runs[n] > 0;
+    for (int n = low; n < high; ++n) target_total += run_counts.targets[n].runs > 0;
     slice.targets.clear();
     slice.runs_end.clear();
     slice.base.clear();
@@ -570,13 +574,13 @@ void list_plan_targets(int low, int high, PlanSlice& slice) {
     slice.base.reserve(target_total);
     std::uint32_t total = 0;
     for (int n = low; n < high; ++n)
-        if (run_counts.runs[n] > 0) {
+        if (run_counts.targets[n].runs > 0) {
             slice.targets.push_back(n);
             const std::uint32_t begin = total;
-            total += run_counts.runs[n];
+            total += run_counts.targets[n].runs;
             slice.runs_end.push_back(total);
             slice.base.push_back(run_counts.first_position[n]);
-            run_counts.runs[n] = begin;  // where the target's next run goes
+            run_counts.targets[n].runs = begin;  // where the target's next run goes
         }
 }
 
@@ -584,26 +588,26 @@ void list_plan_targets(int low, int high, PlanSlice& slice) {
 void fill_plan_runs(int low, int high, PlanSlice& slice) {
     const int origin_count = static_cast<int>(hit_chain.size());
     fresh_table(slice.run_code, slice.runs_end.empty() ? 0 : slice.runs_end.back(), std::uint16_t{0});
-    int* last_position = run_counts.last_position.data();
-    std::uint32_t* runs = run_counts.runs.data();
-    std::fill(last_position + low, last_position + high, -2);
+    RunCounts::Target* targets = run_counts.targets.data();
+    for (int n = low; n < high; ++n) targets[n].last_position = -2;
     for (int p = 0; p < origin_count; ++p)
         each_stored_in_range(p, low, high, [&](int k) {
-            if (last_position[k] == p - 1 && (slice.run_code[runs[k] - 1] & longest_run) < longest_run) {
-                ++slice.run_code[runs[k] - 1];
+            RunCounts::Target& target = targets[k];
+            if (target.last_position == p - 1 && (slice.run_code[target.runs - 1] & longest_run) < longest_run) {
+                ++slice.run_code[target.runs - 1];
             } else {
-                if (last_position[k] >= 0) {
-                    int gap = p - (last_position[k] + 1);
+                if (target.last_position >= 0) {
+                    int gap = p - (target.last_position + 1);
                     for (int e = RunCounts::escapes(gap); e > 0; --e) {
-                        slice.run_code[runs[k]++] = static_cast<std::uint16_t>(largest_gap << run_bits);
+                        slice.run_code[target.runs++] = static_cast<std::uint16_t>(largest_gap << run_bits);
                         gap -= largest_gap;
                     }
-                    slice.run_code[runs[k]] = static_cast<std::uint16_t>(gap << run_bits);
+                    slice.run_code[target.runs] = static_cast<std::uint16_t>(gap << run_bits);
                 }
-                slice.run_code[runs[k]] |= 1;
-                ++runs[k];
+                slice.run_code[target.runs] |= 1;
+                ++target.runs;
             }
-            last_position[k] = p;
+            target.last_position = p;
         });
 }
 
