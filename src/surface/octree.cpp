@@ -68,6 +68,24 @@ bool encloses(const double center[3], double half, const double low[3], const do
     return true;
 }
 
+// Whether a corner of the triangle lies inside the box by `margin` on every axis. Then every
+// axis of triangle_box_overlap finds overlap whatever the rounding, as the triangle's
+// projection onto it holds that corner's, margin times the axis's length inside the box's:
+// the rounding is a few units in the last place of the coordinates and edges, scaled by
+// the axis, and the margin is a billionth of them. The plane's axis holds the corner's
+// projection inside only as closely as the normal is known, which for a sliver is not well,
+// so the caller makes sure the triangle is none.
+inline bool corner_inside(const double center[3], double half, double margin,
+                          const double corners[3][3]) {
+    const double reach = half - margin;
+    for (int k = 0; k < 3; ++k)
+        if (std::fabs(corners[k][0] - center[0]) < reach &&
+            std::fabs(corners[k][1] - center[1]) < reach &&
+            std::fabs(corners[k][2] - center[2]) < reach)
+            return true;
+    return false;
+}
+
 }  // namespace
 
 // Each axis is a separate exact test and overlap needs all of them to pass, so the order
@@ -283,6 +301,27 @@ void build_by_levels(int triangle_count, const double extent[3]) {
 // the nodes are then made in build_by_levels' order. Lists are not shared, so it gives up,
 // building nothing, when some level would list more than `budget` entries: a tolerance near
 // the size of the leaves, where sharing is what keeps the lists small.
+// Whether corner_inside may stand for triangle_box_overlap for the triangle, in boxes whose
+// centres' coordinates are at most `largest` in size; magnitude_out receives what bounds the
+// size of every coordinate the test subtracts.
+bool is_fat(const double tri[3][3], double largest, double& magnitude_out) {
+    double size = 0, edge = 0, edges[3][3];
+    for (int k = 0; k < 3; ++k)
+        for (int a = 0; a < 3; ++a) {
+            size = std::max(size, std::fabs(tri[k][a]));
+            edges[k][a] = tri[k == 2 ? 0 : k + 1][a] - tri[k][a];
+            edge = std::max(edge, std::fabs(edges[k][a]));
+        }
+    magnitude_out = size + largest;
+    const double* e0 = edges[0];
+    const double* e1 = edges[1];
+    const double normal = std::fabs(e0[1] * e1[2] - e0[2] * e1[1]) +
+                          std::fabs(e0[2] * e1[0] - e0[0] * e1[2]) +
+                          std::fabs(e0[0] * e1[1] - e0[1] * e1[0]);
+    // Written so that coordinates that are not numbers make no triangle fat.
+    return normal > 1e-3 * edge * edge && edge > 1e-6 * magnitude_out;
+}
+
 bool build_by_triangles(int triangle_count, std::size_t budget) {
     constexpr int paths = 1 << (3 * octree_depth);  // leaf path: three bits per level, root first
     double half[octree_depth + 1], offset[octree_depth + 1];
@@ -329,6 +368,11 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
             low[a] = std::min({tri[0][a], tri[1][a], tri[2][a]});
             high[a] = std::max({tri[0][a], tri[1][a], tri[2][a]});
         }
+        // Whether a corner inside an octant's box is enough (corner_inside): a triangle whose
+        // normal is large beside its edges, and whose edges are large beside the rounding of
+        // its coordinates. Worked out once it is needed.
+        int fat = -1;
+        double magnitude = 0;  // of the coordinates: the corners' and the octants' centres
         Visit node{0, 0, {root_center[0], root_center[1], root_center[2]}};
         if (straight_paths) {
             int cell[3];  // the leaf cell of the box's low corner, per axis
@@ -398,9 +442,11 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
                 if (single < 0) {
                     if (!(sides[0] >> x & sides[1] >> y & sides[2] >> z & 1)) continue;
                     const double box_half[3] = {h, h, h};
+                    if (fat < 0) fat = is_fat(tri, largest, magnitude);
                     if (!(encloses_along(center[0], h, low[0], high[0]) &&
                           encloses_along(center[1], h, low[1], high[1]) &&
                           encloses_along(center[2], h, low[2], high[2])) &&
+                        !(fat && corner_inside(center, h, 1e-9 * (h + magnitude), tri)) &&
                         !triangle_box_overlap(center, box_half, tri))
                         continue;
                 }
