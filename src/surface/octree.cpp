@@ -293,14 +293,6 @@ void build_by_levels(int triangle_count, const double extent[3]) {
     octree_leaf_triangles.swap(lists);
 }
 
-// Triangle by triangle: each is taken from the root down to every leaf it reaches, by the
-// same tests as build_by_levels makes (an octant that plainly encloses the triangle's
-// bounding box takes it untested there too), and the leaves' lists are gathered afterwards
-// by a stable counting sort on the leaf's path. The triangles are read once, in order,
-// instead of once per level through the lists, and no list is copied from level to level;
-// the nodes are then made in build_by_levels' order. Lists are not shared, so it gives up,
-// building nothing, when some level would list more than `budget` entries: a tolerance near
-// the size of the leaves, where sharing is what keeps the lists small.
 // Whether corner_inside may stand for triangle_box_overlap for the triangle, in boxes whose
 // centres' coordinates are at most `largest` in size; magnitude_out receives what bounds the
 // size of every coordinate the test subtracts.
@@ -322,6 +314,14 @@ bool is_fat(const double tri[3][3], double largest, double& magnitude_out) {
     return normal > 1e-3 * edge * edge && edge > 1e-6 * magnitude_out;
 }
 
+// Triangle by triangle: each is taken from the root down to every leaf it reaches, by the
+// same tests as build_by_levels makes (an octant that plainly encloses the triangle's
+// bounding box takes it untested there too), and the leaves' lists are gathered afterwards
+// by a stable counting sort on the leaf's path. The triangles are read once, in order,
+// instead of once per level through the lists, and no list is copied from level to level;
+// the nodes are then made in build_by_levels' order. Lists are not shared, so it gives up,
+// building nothing, when some level would list more than `budget` entries: a tolerance near
+// the size of the leaves, where sharing is what keeps the lists small.
 bool build_by_triangles(int triangle_count, std::size_t budget) {
     constexpr int paths = 1 << (3 * octree_depth);  // leaf path: three bits per level, root first
     double half[octree_depth + 1], offset[octree_depth + 1];
