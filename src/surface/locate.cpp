@@ -647,50 +647,109 @@ void locate_corners(int triangle, double corners[3][3]) {
         for (int a = 0; a < 3; ++a) corners[k][a] = corner(tri, k)[a];
 }
 
-// The leaf's copy of a triangle's sphere, in steps from `origin`.
-Sphere sphere_in_steps(const WideSphere& wide, const float origin[3]) {
+namespace {
+
+// The leaf's copy of a triangle's sphere, in steps from `origin`; per_step is 1 / sphere_step.
+// The values are positive where they are rounded: truncating rounds down, and up once more
+// past a fraction.
+inline Sphere sphere_in_steps(const WideSphere& wide, const float origin[3], double per_step) {
     if (std::isnan(wide.reach)) return sphere_never;
     Sphere sphere;
-    const double per_step = 1 / sphere_step;
     for (int a = 0; a < 3; ++a) {
         const double x = (static_cast<double>(wide.center[a]) - static_cast<double>(origin[a])) * per_step;
         if (!(x >= 0 && x <= sphere_steps)) return sphere_always;
-        sphere.center[a] = static_cast<std::uint16_t>(std::floor(x + 0.5));
+        sphere.center[a] = static_cast<std::uint16_t>(static_cast<int>(x + 0.5));  // floor
     }
     // Rounding the centre to a step moves it at most 0.87 of a step: three to spare.
     const double reach = static_cast<double>(wide.reach) * per_step * (1 + 1e-9) + 3;
     if (!(reach < 32767)) return sphere_always;
-    sphere.reach = static_cast<std::uint16_t>(std::ceil(reach));
+    const int whole = static_cast<int>(reach);
+    sphere.reach = static_cast<std::uint16_t>(whole < reach ? whole + 1 : whole);  // ceil
     return sphere;
 }
 
-void prepare_locate_grids() {
-    // The single-precision sphere holds the double one: its radius grows by how far the
-    // centre moved in rounding, and rounds up.
-    std::vector<WideSphere> spheres;
-    reserve_large(spheres, locate_triangles.size());
-    spheres.resize(locate_triangles.size());
-    for (std::size_t t = 0; t < spheres.size(); ++t) {
-        const LocateTriangle& tri = locate_triangles[t];
-        double center[3], reach, moved[3];
-        bounding_sphere(tri, center, reach);
-        WideSphere& sphere = spheres[t];
-        for (int a = 0; a < 3; ++a) {
-            sphere.center[a] = static_cast<float>(center[a]);
-            moved[a] = static_cast<double>(sphere.center[a]);
-        }
-        const double widened = (reach + length_between(center, moved)) * (1 + 1e-6);
-        sphere.reach = std::nextafter(static_cast<float>(widened), HUGE_VALF);
-        if (!std::isfinite(moved[0] + moved[1] + moved[2])) sphere.reach = HUGE_VALF;
-        if (std::isnan(tri.normal[0])) sphere.reach = std::nanf("");
+// The single-precision sphere holds the double one: its radius grows by how far the centre
+// moved in rounding, and rounds up.
+WideSphere wide_sphere(const LocateTriangle& tri) {
+    double center[3], reach, moved[3];
+    bounding_sphere(tri, center, reach);
+    WideSphere sphere;
+    for (int a = 0; a < 3; ++a) {
+        sphere.center[a] = static_cast<float>(center[a]);
+        moved[a] = static_cast<double>(sphere.center[a]);
     }
+    const double widened = (reach + length_between(center, moved)) * (1 + 1e-6);
+    sphere.reach = std::nextafter(static_cast<float>(widened), HUGE_VALF);
+    if (!std::isfinite(moved[0] + moved[1] + moved[2])) sphere.reach = HUGE_VALF;
+    if (std::isnan(tri.normal[0])) sphere.reach = std::nanf("");
+    return sphere;
+}
+
+void set_sphere_step() {
+    sphere_step = sphere_span * cell_size[octree_depth] / sphere_steps;
+    // A surface of no extent: any step will do.
+    if (!(sphere_step > 0 && std::isfinite(sphere_step))) sphere_step = 1;
+}
+
+// The origin of the spheres a leaf of that centre stores.
+float sphere_origin_of(float leaf_center) {
+    return static_cast<float>(static_cast<double>(leaf_center) -
+                              sphere_span / 2 * cell_size[octree_depth]);
+}
+
+// Set by begin_leaf_spheres: the leaves' spheres are being written with their lists, and
+// the origin of a leaf's, by the leaf's cell along each axis.
+bool leaf_spheres_written = false;
+float leaf_origin_by_cell[3][1 << octree_depth];
+static_assert((1 << octree_depth) == 64, "begin_leaf_spheres takes 64 cells an axis");
+
+}  // namespace
+
+void begin_leaf_spheres(std::size_t entry_count, const float leaf_centers[3][1 << octree_depth]) {
+    set_sphere_step();
+    for (int a = 0; a < 3; ++a)
+        for (int cell = 0; cell < (1 << octree_depth); ++cell)
+            leaf_origin_by_cell[a][cell] = sphere_origin_of(leaf_centers[a][cell]);
+    leaf_spheres = std::vector<Sphere>();
+    reserve_large(leaf_spheres, entry_count);
+    leaf_spheres.resize(entry_count);
+    leaf_spheres_written = true;
+}
+
+void write_leaf_spheres(int triangle, const std::uint32_t* positions, const int* paths, int count) {
+    const double per_step = 1 / sphere_step;
+    const WideSphere wide = wide_sphere(locate_triangles[triangle]);
+    for (int n = 0; n < count; ++n) {
+        // The path's three bits a level, root first, x lowest: each axis's bits are its cell.
+        int cell[3] = {0, 0, 0};
+        for (int r = 1; r <= octree_depth; ++r)
+            for (int a = 0; a < 3; ++a)
+                cell[a] = cell[a] << 1 | (paths[n] >> (3 * (octree_depth - r) + a) & 1);
+        const float origin[3] = {leaf_origin_by_cell[0][cell[0]], leaf_origin_by_cell[1][cell[1]],
+                                 leaf_origin_by_cell[2][cell[2]]};
+        leaf_spheres[positions[n]] = sphere_in_steps(wide, origin, per_step);
+    }
+}
+
+void prepare_locate_grids() {
     leaf_grids.assign(octree_nodes.size(), LeafGrid{});
     set_leaf_bounds();
     ++octree_generation;
-    const double edge = cell_size[octree_depth];
-    sphere_step = sphere_span * edge / sphere_steps;
-    // A surface of no extent: any step will do.
-    if (!(sphere_step > 0 && std::isfinite(sphere_step))) sphere_step = 1;
+    set_sphere_step();
+    if (leaf_spheres_written) {
+        // Every leaf has a list of its own.
+        for (std::size_t node = 0; node < octree_nodes.size(); ++node)
+            if (octree_nodes[node].level == octree_depth)
+                for (int a = 0; a < 3; ++a)
+                    leaf_grids[node].sphere_origin[a] = sphere_origin_of(octree_nodes[node].center[a]);
+        leaf_spheres_written = false;
+        build_leaf_grids();
+        return;
+    }
+    std::vector<WideSphere> spheres;
+    reserve_large(spheres, locate_triangles.size());
+    spheres.resize(locate_triangles.size());
+    for (std::size_t t = 0; t < spheres.size(); ++t) spheres[t] = wide_sphere(locate_triangles[t]);
     leaf_spheres = std::vector<Sphere>();
     reserve_large(leaf_spheres, octree_leaf_triangles.size());
     leaf_spheres.resize(octree_leaf_triangles.size());
@@ -707,13 +766,13 @@ void prepare_locate_grids() {
                       leaf_grids[first->second].sphere_origin + 3, grid.sphere_origin);
             continue;
         }
-        for (int a = 0; a < 3; ++a)
-            grid.sphere_origin[a] =
-                static_cast<float>(static_cast<double>(leaf.center[a]) - sphere_span / 2 * edge);
+        for (int a = 0; a < 3; ++a) grid.sphere_origin[a] = sphere_origin_of(leaf.center[a]);
         const int* list = octree_leaf_triangles.data() + leaf.list_begin;
+        const double per_step = 1 / sphere_step;
         for (int n = 0; n < leaf.list_count; ++n) {
             if (n + 16 < leaf.list_count) __builtin_prefetch(&spheres[list[n + 16]]);
-            leaf_spheres[leaf.list_begin + n] = sphere_in_steps(spheres[list[n]], grid.sphere_origin);
+            leaf_spheres[leaf.list_begin + n] =
+                sphere_in_steps(spheres[list[n]], grid.sphere_origin, per_step);
         }
     }
     spheres = std::vector<WideSphere>();

@@ -482,8 +482,30 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
     octree_leaf_triangles.resize(leaf_entries.size());
     {
         std::vector<std::uint32_t> fill(list_begin.begin(), list_begin.end() - 1);
-        for (std::uint64_t entry : leaf_entries)
-            octree_leaf_triangles[fill[entry >> 32]++] = static_cast<int>(entry & 0xffffffffu);
+        float leaf_centers[3][1 << octree_depth];
+        for (int a = 0; a < 3; ++a)
+            std::copy(axis_center[a][octree_depth].begin(), axis_center[a][octree_depth].end(),
+                      leaf_centers[a]);
+        begin_leaf_spheres(leaf_entries.size(), leaf_centers);
+        // A triangle's entries lie together: its leaves are handed over at once.
+        constexpr int room = 64;
+        std::uint32_t positions[room];
+        int leaf_paths[room];
+        int pending = 0, current = -1;
+        for (std::uint64_t entry : leaf_entries) {
+            const int t = static_cast<int>(entry & 0xffffffffu);
+            const int path = static_cast<int>(entry >> 32);
+            if (t != current || pending == room) {
+                if (pending > 0) write_leaf_spheres(current, positions, leaf_paths, pending);
+                pending = 0;
+                current = t;
+            }
+            const std::uint32_t position = fill[path]++;
+            octree_leaf_triangles[position] = t;
+            positions[pending] = position;
+            leaf_paths[pending++] = path;
+        }
+        if (pending > 0) write_leaf_spheres(current, positions, leaf_paths, pending);
     }
     leaf_entries = std::vector<std::uint64_t>();
 
