@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstring>
 #include <emmintrin.h>
+#include <limits>
 #include <type_traits>
 #include <unordered_map>
 #include <utility>
@@ -245,16 +246,19 @@ void bounding_sphere(const LocateTriangle& tri, double center[3], double& reach)
             largest = std::max(largest, std::fabs(corner(tri, k)[a]));
         }
     }
-    double radius = 0;
+    double radius = 0, radius_squared = 0;
     for (int m = 0; m < 4; ++m) {
         const double* c = candidate[m];
-        // The root of the largest square is the largest root, and one root costs a third.
+        // The root of the largest square is the largest root, and one root costs a third. A
+        // square no smaller than the radius's has no smaller root: no root is needed then.
         double farthest = 0;
         for (int k = 0; k < 3; ++k)
             farthest = std::max(farthest, squared_length_between(c, corner(tri, k)));
-        farthest = std::sqrt(farthest);
-        if (m == 0 || farthest < radius) {
-            radius = farthest;
+        if (m > 0 && !(farthest < radius_squared)) continue;
+        const double root = std::sqrt(farthest);
+        if (m == 0 || root < radius) {
+            radius = root;
+            radius_squared = farthest;
             std::copy(c, c + 3, center);
         }
     }
@@ -626,9 +630,12 @@ void prepare_locate_triangles() {
         target.corner_code[1] |= static_cast<std::uint32_t>(j) << 30;
         target.boundary_id = triangle_geometry[t].boundary_id;
         // No plane, no sample: the NaN of such a triangle's solve would refuse every one,
-        // but a normal that failed to normalise is not a number to rely on.
-        double n[3];
-        triangle_normal(source, n);
+        // but a normal that failed to normalise is not a number to rely on. The normal is
+        // triangle_normal's, operation for operation, from the edges at hand.
+        double n[3] = {edge1[1] * edge2[2] - edge1[2] * edge2[1],
+                       edge1[2] * edge2[0] - edge1[0] * edge2[2],
+                       edge1[0] * edge2[1] - edge1[1] * edge2[0]};
+        normalize(n);
         const bool has_area = n[0] * n[0] + n[1] * n[1] + n[2] * n[2] > 0.5;
         // A root is zero exactly when its square is.
         auto apart = [&](const double* a, const double* b) {
@@ -668,6 +675,17 @@ inline Sphere sphere_in_steps(const WideSphere& wide, const float origin[3], dou
     return sphere;
 }
 
+// std::nextafter(x, HUGE_VALF), without the call.
+inline float next_float_up(float x) {
+    if (!(x < HUGE_VALF)) return x;  // infinite or not a number
+    if (x == 0) return std::numeric_limits<float>::denorm_min();
+    std::uint32_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    bits = x > 0 ? bits + 1 : bits - 1;
+    std::memcpy(&x, &bits, sizeof bits);
+    return x;
+}
+
 // The single-precision sphere holds the double one: its radius grows by how far the centre
 // moved in rounding, and rounds up.
 WideSphere wide_sphere(const LocateTriangle& tri) {
@@ -679,7 +697,7 @@ WideSphere wide_sphere(const LocateTriangle& tri) {
         moved[a] = static_cast<double>(sphere.center[a]);
     }
     const double widened = (reach + length_between(center, moved)) * (1 + 1e-6);
-    sphere.reach = std::nextafter(static_cast<float>(widened), HUGE_VALF);
+    sphere.reach = next_float_up(static_cast<float>(widened));
     if (!std::isfinite(moved[0] + moved[1] + moved[2])) sphere.reach = HUGE_VALF;
     if (std::isnan(tri.normal[0])) sphere.reach = std::nanf("");
     return sphere;
