@@ -273,6 +273,11 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
     grid.lowest_boundary_id = grid.highest_boundary_id =
         count ? locate_triangles[list[0]].boundary_id : 0;
     for (int n = 0; n < count; ++n) {
+        if (n + 8 < count) {
+            const char* ahead = reinterpret_cast<const char*>(&locate_triangles[list[n + 8]]);
+            __builtin_prefetch(ahead);
+            __builtin_prefetch(ahead + sizeof(LocateTriangle) - 1);
+        }
         grid.lowest_boundary_id = std::min(grid.lowest_boundary_id, locate_triangles[list[n]].boundary_id);
         grid.highest_boundary_id = std::max(grid.highest_boundary_id, locate_triangles[list[n]].boundary_id);
     }
@@ -295,11 +300,19 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
 
     const Sphere* spheres = leaf_spheres.data() + leaf.list_begin;
     const float* origin = grid.sphere_origin;
-    auto for_each_cell = [&](int n, auto&& visit) {
+    // A triangle's test and the range of cells to try it in; false for a triangle that
+    // takes no sample.
+    struct Trial {
+        CellTest test;
+        int from[3], to[3];
+        int position;
+    };
+    auto prepare = [&](int n, Trial& trial) {
         const int t = list[n];
         const LocateTriangle& tri = locate_triangles[t];
-        if (std::isnan(tri.normal[0])) return;  // a triangle that takes no sample
-        CellTest test;
+        if (std::isnan(tri.normal[0])) return false;  // a triangle that takes no sample
+        CellTest& test = trial.test;
+        trial.position = n;
         // The search's own sphere, which holds the double-precision one.
         const Sphere& sphere = spheres[n];
         for (int a = 0; a < 3; ++a)
@@ -338,7 +351,6 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
                     half * (std::fabs(normal[0]) + std::fabs(normal[1]) + std::fabs(normal[2]));
         // The cells the sphere's box meets, or those the widened bounding box meets when
         // near() tests it: far fewer across a flat triangle's plane.
-        int from[3], to[3];
         for (int a = 0; a < 3; ++a) {
             double low = test.center[a] - test.limit, high = test.center[a] + test.limit;
             if (test.margin >= 0) {
@@ -349,17 +361,10 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
             }
             low = (low - pad - leaf_low[a]) / width;
             high = (high + pad - leaf_low[a]) / width;
-            from[a] = low <= 0 ? 0 : (low >= cells ? cells : static_cast<int>(low));
-            to[a] = high < 0 ? -1 : (high >= cells - 1 ? cells - 1 : static_cast<int>(high));
+            trial.from[a] = low <= 0 ? 0 : (low >= cells ? cells : static_cast<int>(low));
+            trial.to[a] = high < 0 ? -1 : (high >= cells - 1 ? cells - 1 : static_cast<int>(high));
         }
-        for (int k = from[2]; k <= to[2]; ++k)
-            for (int j = from[1]; j <= to[1]; ++j)
-                for (int i = from[0]; i <= to[0]; ++i) {
-                    const double center[3] = {leaf_low[0] + (i + 0.5) * width,
-                                              leaf_low[1] + (j + 0.5) * width,
-                                              leaf_low[2] + (k + 0.5) * width};
-                    if (test.near(center, half)) visit((k * cells + j) * cells + i);
-                }
+        return true;
     };
     // (cell, position) pairs, positions ascending: at most 16^3 cells and 2^16 positions.
     // A grid whose cells list most of the leaf saves nothing (a tolerance near the leaf's
@@ -368,16 +373,38 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
     const std::size_t budget = grid_entries_per_leaf_entry * static_cast<std::size_t>(count);
     if (grid_cell_entries.size() + grid_cell_bytes.size() + budget > grid_entries_limit) return;
     pairs.clear();
-    for (int n = 0; n < count; ++n) {
-        if (n + 4 < count) {
-            const char* ahead = reinterpret_cast<const char*>(&locate_triangles[list[n + 4]]);
-            __builtin_prefetch(ahead);
-            __builtin_prefetch(ahead + sizeof(LocateTriangle) - 1);
+    // The triangles' tests are made a batch at a time before their cells are tried: made
+    // one after another, with no unforeseeable branch between them, their roots and
+    // divisions overlap rather than each waiting for the last's cells.
+    constexpr int batch = 16;
+    Trial trials[batch];
+    for (int first = 0; first < count; first += batch) {
+        const int last = std::min(count, first + batch);
+        int prepared = 0;
+        for (int n = first; n < last; ++n) {
+            // The corners of one a few ahead, whose record the bounds' pass brought in.
+            if (n + 4 < count) {
+                const LocateTriangle& ahead = locate_triangles[list[n + 4]];
+                for (int k = 0; k < 3; ++k) __builtin_prefetch(corner(ahead, k));
+            }
+            prepared += prepare(n, trials[prepared]);
         }
-        for_each_cell(n, [&](int cell) {
-            ++per_cell[cell + 1];
-            pairs.push_back(static_cast<std::uint32_t>(cell) << 16 | static_cast<std::uint32_t>(n));
-        });
+        for (int m = 0; m < prepared; ++m) {
+            const Trial& trial = trials[m];
+            for (int k = trial.from[2]; k <= trial.to[2]; ++k)
+                for (int j = trial.from[1]; j <= trial.to[1]; ++j)
+                    for (int i = trial.from[0]; i <= trial.to[0]; ++i) {
+                        const double center[3] = {leaf_low[0] + (i + 0.5) * width,
+                                                  leaf_low[1] + (j + 0.5) * width,
+                                                  leaf_low[2] + (k + 0.5) * width};
+                        if (!trial.test.near(center, half)) continue;
+                        const int cell = (k * cells + j) * cells + i;
+                        ++per_cell[cell + 1];
+                        pairs.push_back(static_cast<std::uint32_t>(cell) << 16 |
+                                        static_cast<std::uint32_t>(trial.position));
+                    }
+        }
+        // Pairs only grow: past the budget after a batch is past it after some triangle.
         if (pairs.size() > budget) return;
     }
     grid.cells = static_cast<std::int16_t>(cells);
