@@ -391,13 +391,31 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
         }
         for (int m = 0; m < prepared; ++m) {
             const Trial& trial = trials[m];
+            const CellTest& test = trial.test;
+            // near()'s terms, axis by axis for each row of cells along it: a cell adds its
+            // three rows' in near()'s order, so the sums are near()'s to the bit, and near()
+            // holds where all of its tests do.
+            double gap[3][16], along[3][16];
+            bool inside[3][16];
+            for (int a = 0; a < 3; ++a)
+                for (int i = trial.from[a]; i <= trial.to[a]; ++i) {
+                    const double center = leaf_low[a] + (i + 0.5) * width;
+                    const double g = std::max(0.0, std::fabs(test.center[a] - center) - half);
+                    gap[a][i] = g * g;
+                    inside[a][i] = !(test.low[a] > center + half || test.high[a] < center - half);
+                    along[a][i] = (center - test.p0[a]) * test.normal[a];
+                }
+            const double limit = test.limit * test.limit;
+            const bool sphere_only = test.margin < 0;
             for (int k = trial.from[2]; k <= trial.to[2]; ++k)
                 for (int j = trial.from[1]; j <= trial.to[1]; ++j)
                     for (int i = trial.from[0]; i <= trial.to[0]; ++i) {
-                        const double center[3] = {leaf_low[0] + (i + 0.5) * width,
-                                                  leaf_low[1] + (j + 0.5) * width,
-                                                  leaf_low[2] + (k + 0.5) * width};
-                        if (!trial.test.near(center, half)) continue;
+                        const double sum = 0 + gap[0][i] + gap[1][j] + gap[2][k];
+                        if (!(sum <= limit)) continue;
+                        if (!sphere_only &&
+                            !(inside[0][i] && inside[1][j] && inside[2][k] &&
+                              std::fabs(along[0][i] + along[1][j] + along[2][k]) <= test.slab))
+                            continue;
                         const int cell = (k * cells + j) * cells + i;
                         ++per_cell[cell + 1];
                         pairs.push_back(static_cast<std::uint32_t>(cell) << 16 |
