@@ -831,18 +831,34 @@ void begin_leaf_spheres(std::size_t entry_count, const float leaf_centers[3][1 <
     leaf_spheres_written = true;
 }
 
-void write_leaf_spheres(int triangle, const std::uint32_t* positions, const int* paths, int count) {
+void write_leaf_spheres(const int* triangles, const std::uint32_t* positions, const int* paths,
+                        int count) {
     const double per_step = 1 / sphere_step;
-    const WideSphere wide = wide_sphere(locate_triangles[triangle]);
+    // Each triangle's sphere first, one after another, so that their roots overlap.
+    constexpr int room = leaf_spheres_batch;
+    WideSphere wide[room];
+    int sphere_of[room];
+    for (int n = 0, distinct = 0; n < count; ++n) {
+        if (n == 0 || triangles[n] != triangles[n - 1])
+            wide[distinct++] = wide_sphere(locate_triangles[triangles[n]]);
+        sphere_of[n] = distinct - 1;
+    }
+    // The path's three bits a level, root first, x lowest: every third bit from an axis's
+    // is its cell, gathered three shifts at a time.
+    auto every_third = [](std::uint32_t bits) {
+        bits &= 0x9249;  // bits 0, 3, ..., 15
+        bits = (bits | bits >> 2) & 0x30c3;
+        bits = (bits | bits >> 4) & 0x300f;
+        bits = (bits | bits >> 8) & 0x3f;
+        return static_cast<int>(bits);
+    };
+    static_assert(octree_depth == 6, "six bits an axis");
     for (int n = 0; n < count; ++n) {
-        // The path's three bits a level, root first, x lowest: each axis's bits are its cell.
-        int cell[3] = {0, 0, 0};
-        for (int r = 1; r <= octree_depth; ++r)
-            for (int a = 0; a < 3; ++a)
-                cell[a] = cell[a] << 1 | (paths[n] >> (3 * (octree_depth - r) + a) & 1);
+        const std::uint32_t path = static_cast<std::uint32_t>(paths[n]);
+        const int cell[3] = {every_third(path), every_third(path >> 1), every_third(path >> 2)};
         const float origin[3] = {leaf_origin_by_cell[0][cell[0]], leaf_origin_by_cell[1][cell[1]],
                                  leaf_origin_by_cell[2][cell[2]]};
-        leaf_spheres[positions[n]] = sphere_in_steps(wide, origin, per_step);
+        leaf_spheres[positions[n]] = sphere_in_steps(wide[sphere_of[n]], origin, per_step);
     }
 }
 

@@ -487,25 +487,24 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
             std::copy(axis_center[a][octree_depth].begin(), axis_center[a][octree_depth].end(),
                       leaf_centers[a]);
         begin_leaf_spheres(leaf_entries.size(), leaf_centers);
-        // A triangle's entries lie together: its leaves are handed over at once.
-        constexpr int room = 64;
+        constexpr int room = leaf_spheres_batch;
+        int owners[room], leaf_paths[room];
         std::uint32_t positions[room];
-        int leaf_paths[room];
-        int pending = 0, current = -1;
+        int pending = 0;
         for (std::uint64_t entry : leaf_entries) {
+            if (pending == room) {
+                write_leaf_spheres(owners, positions, leaf_paths, pending);
+                pending = 0;
+            }
             const int t = static_cast<int>(entry & 0xffffffffu);
             const int path = static_cast<int>(entry >> 32);
-            if (t != current || pending == room) {
-                if (pending > 0) write_leaf_spheres(current, positions, leaf_paths, pending);
-                pending = 0;
-                current = t;
-            }
             const std::uint32_t position = fill[path]++;
             octree_leaf_triangles[position] = t;
+            owners[pending] = t;
             positions[pending] = position;
             leaf_paths[pending++] = path;
         }
-        if (pending > 0) write_leaf_spheres(current, positions, leaf_paths, pending);
+        if (pending > 0) write_leaf_spheres(owners, positions, leaf_paths, pending);
     }
     leaf_entries = std::vector<std::uint64_t>();
 
