@@ -357,6 +357,7 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
     for (int a = 0; a < 3; ++a) largest = std::max(largest, std::fabs(octree_origin[a]) + cell_size[0]);
     const double clearance = 1.1 * settings.tolerance + 1e-6 * largest;
     const bool straight_paths = settings.tolerance >= 0 && std::isfinite(clearance);
+    const double per_leaf = 1 / cell_size[octree_depth];
     for (int t = triangle_count - 1; t >= 0; --t) {
         double tri[3][3];
         locate_corners(t, tri);
@@ -375,10 +376,12 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
         double magnitude = 0;  // of the coordinates: the corners' and the octants' centres
         Visit node{0, 0, {root_center[0], root_center[1], root_center[2]}};
         if (straight_paths) {
-            int cell[3];  // the leaf cell of the box's low corner, per axis
+            // The leaf cell of the box's low corner, per axis. Only a guess: the cube the box
+            // is found inside below is what counts, so the rounding of a product will do.
+            int cell[3];
             int clear = 0;  // the deepest level whose cube the box keeps clear of
             for (int a = 0; a < 3; ++a) {
-                const double x = (low[a] - octree_origin[a]) / cell_size[octree_depth];
+                const double x = (low[a] - octree_origin[a]) * per_leaf;
                 cell[a] = x >= 0 && x < (1 << octree_depth) ? static_cast<int>(x) : -1;
             }
             if (cell[0] >= 0 && cell[1] >= 0 && cell[2] >= 0)
