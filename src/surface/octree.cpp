@@ -330,8 +330,28 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
         offset[r] = cell_size[r] / 2;
     }
     std::int64_t entries[octree_depth + 1] = {};
-    std::vector<std::uint64_t> leaf_entries;   // path << 32 | triangle, triangles descending
+    // The leaves reached, triangle by triangle, descending: a word a leaf, its path, the
+    // first of a triangle's flagged as the next triangle down from the last, or preceded by
+    // a word naming its triangle when triangles between reached none.
+    constexpr std::uint32_t next_triangle = 1u << 31, named_triangle = 1u << 30;
+    constexpr std::uint32_t low_bits = (1u << 30) - 1;
+    if (static_cast<std::uint32_t>(triangle_count) > low_bits) return false;
+    std::vector<std::uint32_t> leaf_entries;
     reserve_large(leaf_entries, 2 * static_cast<std::size_t>(triangle_count) + 1024);
+    int last_listed = triangle_count;  // the triangle of the last leaf entry
+    auto add_leaf_entry = [&](int path, int t) {
+        if (leaf_entries.size() + 2 > leaf_entries.capacity())
+            reserve_large(leaf_entries, 2 * leaf_entries.capacity());
+        std::uint32_t word = static_cast<std::uint32_t>(path);
+        if (t != last_listed) {
+            if (t == last_listed - 1)
+                word |= next_triangle;
+            else
+                leaf_entries.push_back(named_triangle | static_cast<std::uint32_t>(t));
+            last_listed = t;
+        }
+        leaf_entries.push_back(word);
+    };
     std::vector<std::pair<int, int>> dead_ends;  // (level, path) of a node reached, none of its octants
     struct Visit {
         int level, path;
@@ -401,10 +421,7 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
                     if (static_cast<std::size_t>(++entries[r]) > budget) return false;
                 }
                 if (clear == octree_depth) {
-                    if (leaf_entries.size() == leaf_entries.capacity())
-                        reserve_large(leaf_entries, 2 * leaf_entries.capacity());
-                    leaf_entries.push_back(static_cast<std::uint64_t>(path) << 32 |
-                                           static_cast<std::uint32_t>(t));
+                    add_leaf_entry(path, t);
                     continue;
                 }
                 node.level = clear;
@@ -465,10 +482,7 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
                 if (static_cast<std::size_t>(++entries[r]) > budget) return false;
                 const int path = node.path * 8 + i;
                 if (r == octree_depth) {
-                    if (leaf_entries.size() == leaf_entries.capacity())
-                        reserve_large(leaf_entries, 2 * leaf_entries.capacity());
-                    leaf_entries.push_back(static_cast<std::uint64_t>(path) << 32 |
-                                           static_cast<std::uint32_t>(t));
+                    add_leaf_entry(path, t);
                 } else {
                     Visit& child = stack[top++];
                     child.level = r;
@@ -485,29 +499,36 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
 
     // The leaves' lists, path by path; within a path the triangles keep their descending order.
     std::vector<std::uint32_t> list_begin(static_cast<std::size_t>(paths) + 1, 0);
-    for (std::uint64_t entry : leaf_entries) ++list_begin[(entry >> 32) + 1];
+    for (std::uint32_t word : leaf_entries)
+        if (!(word & named_triangle)) ++list_begin[(word & low_bits) + 1];
     for (int path = 0; path < paths; ++path) list_begin[path + 1] += list_begin[path];
     octree_leaf_triangles = std::vector<int>();
-    reserve_large(octree_leaf_triangles, leaf_entries.size());
-    octree_leaf_triangles.resize(leaf_entries.size());
+    const std::size_t leaf_entry_count = static_cast<std::size_t>(entries[octree_depth]);
+    reserve_large(octree_leaf_triangles, leaf_entry_count);
+    octree_leaf_triangles.resize(leaf_entry_count);
     {
         std::vector<std::uint32_t> fill(list_begin.begin(), list_begin.end() - 1);
         float leaf_centers[3][1 << octree_depth];
         for (int a = 0; a < 3; ++a)
             std::copy(axis_center[a][octree_depth].begin(), axis_center[a][octree_depth].end(),
                       leaf_centers[a]);
-        begin_leaf_spheres(leaf_entries.size(), leaf_centers);
+        begin_leaf_spheres(leaf_entry_count, leaf_centers);
         constexpr int room = leaf_spheres_batch;
         int owners[room], leaf_paths[room];
         std::uint32_t positions[room];
         int pending = 0;
-        for (std::uint64_t entry : leaf_entries) {
+        int t = triangle_count;
+        for (std::uint32_t word : leaf_entries) {
+            if (word & named_triangle) {
+                t = static_cast<int>(word & low_bits);
+                continue;
+            }
+            if (word & next_triangle) --t;
             if (pending == room) {
                 write_leaf_spheres(owners, positions, leaf_paths, pending);
                 pending = 0;
             }
-            const int t = static_cast<int>(entry & 0xffffffffu);
-            const int path = static_cast<int>(entry >> 32);
+            const int path = static_cast<int>(word & low_bits);
             const std::uint32_t position = fill[path]++;
             octree_leaf_triangles[position] = t;
             owners[pending] = t;
@@ -516,7 +537,7 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
         }
         if (pending > 0) write_leaf_spheres(owners, positions, leaf_paths, pending);
     }
-    leaf_entries = std::vector<std::uint64_t>();
+    leaf_entries = std::vector<std::uint32_t>();
 
     // Which nodes exist: every leaf listing a triangle, every node reached that ends there,
     // and the nodes above them.
