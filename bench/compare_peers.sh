@@ -19,8 +19,8 @@ core=${CORE:-1}
 
 run() {  # binary surface points -> "ours theirs ratio octree_s embree_s setup_ratio"
     taskset -c "$core" "$1" "$2" "$3" "$rounds" | awk '
-        /^set-up/ { for (i = 1; i <= NF; ++i) { if ($i == "octree") octree = $(i + 1);
-                                                 if ($i == "BVH") bvh = $(i + 1) }
+        /^set-up/ { for (i = 1; i <= NF; ++i) { if ($i == "octree" && octree == "") octree = $(i + 1);
+                                                 if ($i == "BVH" && bvh == "") bvh = $(i + 1) }
                     setup = $NF }
         /^quorvel M points/ { ours = $5 }
         /^Embree M points/ { theirs = $5 }
