@@ -507,7 +507,8 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
     reserve_large(octree_leaf_triangles, leaf_entry_count);
     octree_leaf_triangles.resize(leaf_entry_count);
     {
-        std::vector<std::uint32_t> fill(list_begin.begin(), list_begin.end() - 1);
+        // Each path's start moves on as its entries are written, to the next path's start.
+        std::uint32_t* fill = list_begin.data();
         float leaf_centers[3][1 << octree_depth];
         for (int a = 0; a < 3; ++a)
             std::copy(axis_center[a][octree_depth].begin(), axis_center[a][octree_depth].end(),
@@ -536,6 +537,8 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
             leaf_paths[pending++] = path;
         }
         if (pending > 0) write_leaf_spheres(owners, positions, leaf_paths, pending);
+        std::copy_backward(list_begin.begin(), list_begin.end() - 2, list_begin.end() - 1);
+        list_begin[0] = 0;
     }
     leaf_entries = std::vector<std::uint32_t>();
 
@@ -549,6 +552,13 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
     for (int r = octree_depth - 1; r >= 1; --r)
         for (std::size_t path = 0; path < exists[r + 1].size(); ++path)
             if (exists[r + 1][path]) exists[r][path >> 3] = 1;
+
+    // Room for exactly the nodes: a table grown by doubling holds its old and new blocks at
+    // once, which for a surface of few triangles and many nodes is its largest moment.
+    std::size_t node_count = octree_nodes.size();
+    for (int r = 1; r <= octree_depth; ++r)
+        node_count += static_cast<std::size_t>(std::count(exists[r].begin(), exists[r].end(), 1));
+    octree_nodes.reserve(node_count);
 
     // The nodes in build_by_levels' order: a level's children are made parent by parent, the
     // parent made last first, each parent's in octant order.
