@@ -352,17 +352,17 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
         // The cells the sphere's box meets, or those the widened bounding box meets when
         // near() tests it: far fewer across a flat triangle's plane.
         for (int a = 0; a < 3; ++a) {
-            double low = test.center[a] - test.limit, high = test.center[a] + test.limit;
+            double lower = test.center[a] - test.limit, upper = test.center[a] + test.limit;
             if (test.margin >= 0) {
                 test.low[a] -= test.margin;
                 test.high[a] += test.margin;
-                low = std::max(low, test.low[a]);
-                high = std::min(high, test.high[a]);
+                lower = std::max(lower, test.low[a]);
+                upper = std::min(upper, test.high[a]);
             }
-            low = (low - pad - leaf_low[a]) / width;
-            high = (high + pad - leaf_low[a]) / width;
-            trial.from[a] = low <= 0 ? 0 : (low >= cells ? cells : static_cast<int>(low));
-            trial.to[a] = high < 0 ? -1 : (high >= cells - 1 ? cells - 1 : static_cast<int>(high));
+            lower = (lower - pad - leaf_low[a]) / width;
+            upper = (upper + pad - leaf_low[a]) / width;
+            trial.from[a] = lower <= 0 ? 0 : (lower >= cells ? cells : static_cast<int>(lower));
+            trial.to[a] = upper < 0 ? -1 : (upper >= cells - 1 ? cells - 1 : static_cast<int>(upper));
         }
         return true;
     };
