@@ -786,7 +786,7 @@ inline float next_float_up(float x) {
 // The single-precision sphere holds the double one: its radius grows by how far the centre
 // moved in rounding, and rounds up.
 WideSphere wide_sphere(const LocateTriangle& tri) {
-    double center[3], reach, moved[3];
+    double center[3] = {0, 0, 0}, reach, moved[3];  // the centre is set by the first candidate
     bounding_sphere(tri, center, reach);
     WideSphere sphere;
     for (int a = 0; a < 3; ++a) {
