@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstring>
 #include <emmintrin.h>
+#include <limits>
 #include <type_traits>
 #include <unordered_map>
 #include <utility>
@@ -245,16 +246,19 @@ void bounding_sphere(const LocateTriangle& tri, double center[3], double& reach)
             largest = std::max(largest, std::fabs(corner(tri, k)[a]));
         }
     }
-    double radius = 0;
+    double radius = 0, radius_squared = 0;
     for (int m = 0; m < 4; ++m) {
         const double* c = candidate[m];
-        // The root of the largest square is the largest root, and one root costs a third.
+        // The root of the largest square is the largest root, and one root costs a third. A
+        // square no smaller than the radius's has no smaller root: no root is needed then.
         double farthest = 0;
         for (int k = 0; k < 3; ++k)
             farthest = std::max(farthest, squared_length_between(c, corner(tri, k)));
-        farthest = std::sqrt(farthest);
-        if (m == 0 || farthest < radius) {
-            radius = farthest;
+        if (m > 0 && !(farthest < radius_squared)) continue;
+        const double root = std::sqrt(farthest);
+        if (m == 0 || root < radius) {
+            radius = root;
+            radius_squared = farthest;
             std::copy(c, c + 3, center);
         }
     }
@@ -269,6 +273,11 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
     grid.lowest_boundary_id = grid.highest_boundary_id =
         count ? locate_triangles[list[0]].boundary_id : 0;
     for (int n = 0; n < count; ++n) {
+        if (n + 8 < count) {
+            const char* ahead = reinterpret_cast<const char*>(&locate_triangles[list[n + 8]]);
+            __builtin_prefetch(ahead);
+            __builtin_prefetch(ahead + sizeof(LocateTriangle) - 1);
+        }
         grid.lowest_boundary_id = std::min(grid.lowest_boundary_id, locate_triangles[list[n]].boundary_id);
         grid.highest_boundary_id = std::max(grid.highest_boundary_id, locate_triangles[list[n]].boundary_id);
     }
@@ -291,11 +300,19 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
 
     const Sphere* spheres = leaf_spheres.data() + leaf.list_begin;
     const float* origin = grid.sphere_origin;
-    auto for_each_cell = [&](int n, auto&& visit) {
+    // A triangle's test and the range of cells to try it in; false for a triangle that
+    // takes no sample.
+    struct Trial {
+        CellTest test;
+        int from[3], to[3];
+        int position;
+    };
+    auto prepare = [&](int n, Trial& trial) {
         const int t = list[n];
         const LocateTriangle& tri = locate_triangles[t];
-        if (std::isnan(tri.normal[0])) return;  // a triangle that takes no sample
-        CellTest test;
+        if (std::isnan(tri.normal[0])) return false;  // a triangle that takes no sample
+        CellTest& test = trial.test;
+        trial.position = n;
         // The search's own sphere, which holds the double-precision one.
         const Sphere& sphere = spheres[n];
         for (int a = 0; a < 3; ++a)
@@ -334,28 +351,20 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
                     half * (std::fabs(normal[0]) + std::fabs(normal[1]) + std::fabs(normal[2]));
         // The cells the sphere's box meets, or those the widened bounding box meets when
         // near() tests it: far fewer across a flat triangle's plane.
-        int from[3], to[3];
         for (int a = 0; a < 3; ++a) {
-            double low = test.center[a] - test.limit, high = test.center[a] + test.limit;
+            double lower = test.center[a] - test.limit, upper = test.center[a] + test.limit;
             if (test.margin >= 0) {
                 test.low[a] -= test.margin;
                 test.high[a] += test.margin;
-                low = std::max(low, test.low[a]);
-                high = std::min(high, test.high[a]);
+                lower = std::max(lower, test.low[a]);
+                upper = std::min(upper, test.high[a]);
             }
-            low = (low - pad - leaf_low[a]) / width;
-            high = (high + pad - leaf_low[a]) / width;
-            from[a] = low <= 0 ? 0 : (low >= cells ? cells : static_cast<int>(low));
-            to[a] = high < 0 ? -1 : (high >= cells - 1 ? cells - 1 : static_cast<int>(high));
+            lower = (lower - pad - leaf_low[a]) / width;
+            upper = (upper + pad - leaf_low[a]) / width;
+            trial.from[a] = lower <= 0 ? 0 : (lower >= cells ? cells : static_cast<int>(lower));
+            trial.to[a] = upper < 0 ? -1 : (upper >= cells - 1 ? cells - 1 : static_cast<int>(upper));
         }
-        for (int k = from[2]; k <= to[2]; ++k)
-            for (int j = from[1]; j <= to[1]; ++j)
-                for (int i = from[0]; i <= to[0]; ++i) {
-                    const double center[3] = {leaf_low[0] + (i + 0.5) * width,
-                                              leaf_low[1] + (j + 0.5) * width,
-                                              leaf_low[2] + (k + 0.5) * width};
-                    if (test.near(center, half)) visit((k * cells + j) * cells + i);
-                }
+        return true;
     };
     // (cell, position) pairs, positions ascending: at most 16^3 cells and 2^16 positions.
     // A grid whose cells list most of the leaf saves nothing (a tolerance near the leaf's
@@ -364,16 +373,56 @@ void build_leaf_grid(const OctreeNode& leaf, LeafGrid& grid, double tolerance_re
     const std::size_t budget = grid_entries_per_leaf_entry * static_cast<std::size_t>(count);
     if (grid_cell_entries.size() + grid_cell_bytes.size() + budget > grid_entries_limit) return;
     pairs.clear();
-    for (int n = 0; n < count; ++n) {
-        if (n + 4 < count) {
-            const char* ahead = reinterpret_cast<const char*>(&locate_triangles[list[n + 4]]);
-            __builtin_prefetch(ahead);
-            __builtin_prefetch(ahead + sizeof(LocateTriangle) - 1);
+    // The triangles' tests are made a batch at a time before their cells are tried: made
+    // one after another, with no unforeseeable branch between them, their roots and
+    // divisions overlap rather than each waiting for the last's cells.
+    constexpr int batch = 16;
+    Trial trials[batch];
+    for (int first = 0; first < count; first += batch) {
+        const int last = std::min(count, first + batch);
+        int prepared = 0;
+        for (int n = first; n < last; ++n) {
+            // The corners of one a few ahead, whose record the bounds' pass brought in.
+            if (n + 4 < count) {
+                const LocateTriangle& ahead = locate_triangles[list[n + 4]];
+                for (int k = 0; k < 3; ++k) __builtin_prefetch(corner(ahead, k));
+            }
+            prepared += prepare(n, trials[prepared]);
         }
-        for_each_cell(n, [&](int cell) {
-            ++per_cell[cell + 1];
-            pairs.push_back(static_cast<std::uint32_t>(cell) << 16 | static_cast<std::uint32_t>(n));
-        });
+        for (int m = 0; m < prepared; ++m) {
+            const Trial& trial = trials[m];
+            const CellTest& test = trial.test;
+            // near()'s terms, axis by axis for each row of cells along it: a cell adds its
+            // three rows' in near()'s order, so the sums are near()'s to the bit, and near()
+            // holds where all of its tests do.
+            double gap[3][16], along[3][16];
+            bool inside[3][16];
+            for (int a = 0; a < 3; ++a)
+                for (int i = trial.from[a]; i <= trial.to[a]; ++i) {
+                    const double center = leaf_low[a] + (i + 0.5) * width;
+                    const double g = std::max(0.0, std::fabs(test.center[a] - center) - half);
+                    gap[a][i] = g * g;
+                    inside[a][i] = !(test.low[a] > center + half || test.high[a] < center - half);
+                    along[a][i] = (center - test.p0[a]) * test.normal[a];
+                }
+            const double limit = test.limit * test.limit;
+            const bool sphere_only = test.margin < 0;
+            for (int k = trial.from[2]; k <= trial.to[2]; ++k)
+                for (int j = trial.from[1]; j <= trial.to[1]; ++j)
+                    for (int i = trial.from[0]; i <= trial.to[0]; ++i) {
+                        const double sum = 0 + gap[0][i] + gap[1][j] + gap[2][k];
+                        if (!(sum <= limit)) continue;
+                        if (!sphere_only &&
+                            !(inside[0][i] && inside[1][j] && inside[2][k] &&
+                              std::fabs(along[0][i] + along[1][j] + along[2][k]) <= test.slab))
+                            continue;
+                        const int cell = (k * cells + j) * cells + i;
+                        ++per_cell[cell + 1];
+                        pairs.push_back(static_cast<std::uint32_t>(cell) << 16 |
+                                        static_cast<std::uint32_t>(trial.position));
+                    }
+        }
+        // Pairs only grow: past the budget after a batch is past it after some triangle.
         if (pairs.size() > budget) return;
     }
     grid.cells = static_cast<std::int16_t>(cells);
@@ -598,6 +647,73 @@ bool point_in_triangle(const double r[3], const Triangle& triangle, double& u_ou
     return inside(r, edges.edge1, edges.edge2, i, j, u_out, v_out);
 }
 
+namespace {
+
+// normalize() for two vectors at once, a lane each: the same operations in the same order,
+// each rounded alike, and a vector of length 0 left as it is.
+void normalize_two(double first[3], double second[3]) {
+    const __m128d x = _mm_setr_pd(first[0], second[0]);
+    const __m128d y = _mm_setr_pd(first[1], second[1]);
+    const __m128d z = _mm_setr_pd(first[2], second[2]);
+    const __m128d length = _mm_sqrt_pd(
+        _mm_add_pd(_mm_add_pd(_mm_mul_pd(x, x), _mm_mul_pd(y, y)), _mm_mul_pd(z, z)));
+    const __m128d zero = _mm_cmpeq_pd(length, _mm_setzero_pd());
+    auto scaled = [&](__m128d v) {
+        return _mm_or_pd(_mm_and_pd(zero, v), _mm_andnot_pd(zero, _mm_div_pd(v, length)));
+    };
+    double out[3][2];
+    _mm_storeu_pd(out[0], scaled(x));
+    _mm_storeu_pd(out[1], scaled(y));
+    _mm_storeu_pd(out[2], scaled(z));
+    for (int a = 0; a < 3; ++a) {
+        first[a] = out[a][0];
+        second[a] = out[a][1];
+    }
+}
+
+// The record of triangle t but for its normal; the normal before normalising, and whether
+// its corners are apart.
+LocateTriangle unfinished_record(std::size_t t, double n[3], bool& has_edges) {
+    const Triangle& source = triangle_table[t];
+    LocateTriangle target;
+    for (int k = 0; k < 3; ++k) target.corner_code[k] = static_cast<std::uint32_t>(source.vert[k]);
+    const double* p0 = corner(target, 0);
+    const double* p1 = corner(target, 1);
+    const double* p2 = corner(target, 2);
+    // The triangle's edges as the surface works them out: P1 - P0 and P2 - P0.
+    double edge1[3], edge2[3];
+    for (int a = 0; a < 3; ++a) {
+        edge1[a] = p1[a] - p0[a];
+        edge2[a] = p2[a] - p0[a];
+    }
+    int i, j;
+    solving_axes(edge1, edge2, i, j);
+    target.corner_code[0] |= static_cast<std::uint32_t>(i) << 30;
+    target.corner_code[1] |= static_cast<std::uint32_t>(j) << 30;
+    target.boundary_id = triangle_geometry[t].boundary_id;
+    // triangle_normal's, operation for operation, from the edges at hand.
+    n[0] = edge1[1] * edge2[2] - edge1[2] * edge2[1];
+    n[1] = edge1[2] * edge2[0] - edge1[0] * edge2[2];
+    n[2] = edge1[0] * edge2[1] - edge1[1] * edge2[0];
+    // A root is zero exactly when its square is.
+    auto apart = [&](const double* a, const double* b) {
+        const double dx = a[0] - b[0], dy = a[1] - b[1], dz = a[2] - b[2];
+        return dx * dx + dy * dy + dz * dz != 0;
+    };
+    has_edges = apart(p0, p1) && apart(p1, p2) && apart(p2, p0);
+    return target;
+}
+
+// No plane, no sample: the NaN of such a triangle's solve would refuse every one, but a
+// normal that failed to normalise is not a number to rely on.
+void finish_record(LocateTriangle& target, const double n[3], bool has_edges) {
+    const bool has_area = n[0] * n[0] + n[1] * n[1] + n[2] * n[2] > 0.5;
+    for (int a = 0; a < 3; ++a)
+        target.normal[a] = has_area && has_edges ? n[a] : std::nan("");
+}
+
+}  // namespace
+
 void prepare_locate_triangles() {
     const std::size_t count = triangle_table.size();
     if (vertex_table.size() > corner_index_mask)
@@ -606,38 +722,26 @@ void prepare_locate_triangles() {
     locate_points = reinterpret_cast<const double*>(vertex_table.data());
     locate_triangles = std::vector<LocateTriangle>();
     reserve_large(locate_triangles, count);
-    locate_triangles.resize(count);
-    for (std::size_t t = 0; t < count; ++t) {
-        const Triangle& source = triangle_table[t];
-        LocateTriangle& target = locate_triangles[t];
-        for (int k = 0; k < 3; ++k) target.corner_code[k] = static_cast<std::uint32_t>(source.vert[k]);
-        const double* p0 = corner(target, 0);
-        const double* p1 = corner(target, 1);
-        const double* p2 = corner(target, 2);
-        // The triangle's edges as the surface works them out: P1 - P0 and P2 - P0.
-        double edge1[3], edge2[3];
-        for (int a = 0; a < 3; ++a) {
-            edge1[a] = p1[a] - p0[a];
-            edge2[a] = p2[a] - p0[a];
-        }
-        int i, j;
-        solving_axes(edge1, edge2, i, j);
-        target.corner_code[0] |= static_cast<std::uint32_t>(i) << 30;
-        target.corner_code[1] |= static_cast<std::uint32_t>(j) << 30;
-        target.boundary_id = triangle_geometry[t].boundary_id;
-        // No plane, no sample: the NaN of such a triangle's solve would refuse every one,
-        // but a normal that failed to normalise is not a number to rely on.
+    // Two at a time: their normals are normalised together.
+    std::size_t t = 0;
+    for (; t + 1 < count; t += 2) {
+        double n[2][3];
+        bool has_edges[2];
+        LocateTriangle first = unfinished_record(t, n[0], has_edges[0]);
+        LocateTriangle second = unfinished_record(t + 1, n[1], has_edges[1]);
+        normalize_two(n[0], n[1]);
+        finish_record(first, n[0], has_edges[0]);
+        finish_record(second, n[1], has_edges[1]);
+        locate_triangles.push_back(first);
+        locate_triangles.push_back(second);
+    }
+    if (t < count) {
         double n[3];
-        triangle_normal(source, n);
-        const bool has_area = n[0] * n[0] + n[1] * n[1] + n[2] * n[2] > 0.5;
-        // A root is zero exactly when its square is.
-        auto apart = [&](const double* a, const double* b) {
-            const double dx = a[0] - b[0], dy = a[1] - b[1], dz = a[2] - b[2];
-            return dx * dx + dy * dy + dz * dz != 0;
-        };
-        const bool has_edges = apart(p0, p1) && apart(p1, p2) && apart(p2, p0);
-        for (int a = 0; a < 3; ++a)
-            target.normal[a] = has_area && has_edges ? n[a] : std::nan("");
+        bool has_edges;
+        LocateTriangle last = unfinished_record(t, n, has_edges);
+        normalize(n);
+        finish_record(last, n, has_edges);
+        locate_triangles.push_back(last);
     }
 }
 
@@ -647,50 +751,136 @@ void locate_corners(int triangle, double corners[3][3]) {
         for (int a = 0; a < 3; ++a) corners[k][a] = corner(tri, k)[a];
 }
 
-// The leaf's copy of a triangle's sphere, in steps from `origin`.
-Sphere sphere_in_steps(const WideSphere& wide, const float origin[3]) {
+namespace {
+
+// The leaf's copy of a triangle's sphere, in steps from `origin`; per_step is 1 / sphere_step.
+// The values are positive where they are rounded: truncating rounds down, and up once more
+// past a fraction.
+inline Sphere sphere_in_steps(const WideSphere& wide, const float origin[3], double per_step) {
     if (std::isnan(wide.reach)) return sphere_never;
     Sphere sphere;
-    const double per_step = 1 / sphere_step;
     for (int a = 0; a < 3; ++a) {
         const double x = (static_cast<double>(wide.center[a]) - static_cast<double>(origin[a])) * per_step;
         if (!(x >= 0 && x <= sphere_steps)) return sphere_always;
-        sphere.center[a] = static_cast<std::uint16_t>(std::floor(x + 0.5));
+        sphere.center[a] = static_cast<std::uint16_t>(static_cast<int>(x + 0.5));  // floor
     }
     // Rounding the centre to a step moves it at most 0.87 of a step: three to spare.
     const double reach = static_cast<double>(wide.reach) * per_step * (1 + 1e-9) + 3;
     if (!(reach < 32767)) return sphere_always;
-    sphere.reach = static_cast<std::uint16_t>(std::ceil(reach));
+    const int whole = static_cast<int>(reach);
+    sphere.reach = static_cast<std::uint16_t>(whole < reach ? whole + 1 : whole);  // ceil
     return sphere;
 }
 
-void prepare_locate_grids() {
-    // The single-precision sphere holds the double one: its radius grows by how far the
-    // centre moved in rounding, and rounds up.
-    std::vector<WideSphere> spheres;
-    reserve_large(spheres, locate_triangles.size());
-    spheres.resize(locate_triangles.size());
-    for (std::size_t t = 0; t < spheres.size(); ++t) {
-        const LocateTriangle& tri = locate_triangles[t];
-        double center[3], reach, moved[3];
-        bounding_sphere(tri, center, reach);
-        WideSphere& sphere = spheres[t];
-        for (int a = 0; a < 3; ++a) {
-            sphere.center[a] = static_cast<float>(center[a]);
-            moved[a] = static_cast<double>(sphere.center[a]);
-        }
-        const double widened = (reach + length_between(center, moved)) * (1 + 1e-6);
-        sphere.reach = std::nextafter(static_cast<float>(widened), HUGE_VALF);
-        if (!std::isfinite(moved[0] + moved[1] + moved[2])) sphere.reach = HUGE_VALF;
-        if (std::isnan(tri.normal[0])) sphere.reach = std::nanf("");
+// std::nextafter(x, HUGE_VALF), without the call.
+inline float next_float_up(float x) {
+    if (!(x < HUGE_VALF)) return x;  // infinite or not a number
+    if (x == 0) return std::numeric_limits<float>::denorm_min();
+    std::uint32_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    bits = x > 0 ? bits + 1 : bits - 1;
+    std::memcpy(&x, &bits, sizeof bits);
+    return x;
+}
+
+// The single-precision sphere holds the double one: its radius grows by how far the centre
+// moved in rounding, and rounds up.
+WideSphere wide_sphere(const LocateTriangle& tri) {
+    double center[3] = {0, 0, 0}, reach, moved[3];  // the centre is set by the first candidate
+    bounding_sphere(tri, center, reach);
+    WideSphere sphere;
+    for (int a = 0; a < 3; ++a) {
+        sphere.center[a] = static_cast<float>(center[a]);
+        moved[a] = static_cast<double>(sphere.center[a]);
     }
+    const double widened = (reach + length_between(center, moved)) * (1 + 1e-6);
+    sphere.reach = next_float_up(static_cast<float>(widened));
+    if (!std::isfinite(moved[0] + moved[1] + moved[2])) sphere.reach = HUGE_VALF;
+    if (std::isnan(tri.normal[0])) sphere.reach = std::nanf("");
+    return sphere;
+}
+
+void set_sphere_step() {
+    sphere_step = sphere_span * cell_size[octree_depth] / sphere_steps;
+    // A surface of no extent: any step will do.
+    if (!(sphere_step > 0 && std::isfinite(sphere_step))) sphere_step = 1;
+}
+
+// The origin of the spheres a leaf of that centre stores.
+float sphere_origin_of(float leaf_center) {
+    return static_cast<float>(static_cast<double>(leaf_center) -
+                              sphere_span / 2 * cell_size[octree_depth]);
+}
+
+// Set by begin_leaf_spheres: the leaves' spheres are being written with their lists, and
+// the origin of a leaf's, by the leaf's cell along each axis.
+bool leaf_spheres_written = false;
+float leaf_origin_by_cell[3][1 << octree_depth];
+static_assert((1 << octree_depth) == 64, "begin_leaf_spheres takes 64 cells an axis");
+
+}  // namespace
+
+void begin_leaf_spheres(std::size_t entry_count, const float leaf_centers[3][1 << octree_depth]) {
+    set_sphere_step();
+    for (int a = 0; a < 3; ++a)
+        for (int cell = 0; cell < (1 << octree_depth); ++cell)
+            leaf_origin_by_cell[a][cell] = sphere_origin_of(leaf_centers[a][cell]);
+    leaf_spheres = std::vector<Sphere>();
+    reserve_large(leaf_spheres, entry_count);
+    leaf_spheres.resize(entry_count);
+    leaf_spheres_written = true;
+}
+
+void write_leaf_spheres(const int* triangles, const std::uint32_t* positions, const int* paths,
+                        int count) {
+    const double per_step = 1 / sphere_step;
+    // Each triangle's sphere first, one after another, so that their roots overlap.
+    constexpr int room = leaf_spheres_batch;
+    WideSphere wide[room];
+    int sphere_of[room];
+    for (int n = 0, distinct = 0; n < count; ++n) {
+        if (n == 0 || triangles[n] != triangles[n - 1])
+            wide[distinct++] = wide_sphere(locate_triangles[triangles[n]]);
+        sphere_of[n] = distinct - 1;
+    }
+    // The path's three bits a level, root first, x lowest: every third bit from an axis's
+    // is its cell, gathered three shifts at a time.
+    auto every_third = [](std::uint32_t bits) {
+        bits &= 0x9249;  // bits 0, 3, ..., 15
+        bits = (bits | bits >> 2) & 0x30c3;
+        bits = (bits | bits >> 4) & 0x300f;
+        bits = (bits | bits >> 8) & 0x3f;
+        return static_cast<int>(bits);
+    };
+    static_assert(octree_depth == 6, "six bits an axis");
+    for (int n = 0; n < count; ++n) {
+        const std::uint32_t path = static_cast<std::uint32_t>(paths[n]);
+        const int cell[3] = {every_third(path), every_third(path >> 1), every_third(path >> 2)};
+        const float origin[3] = {leaf_origin_by_cell[0][cell[0]], leaf_origin_by_cell[1][cell[1]],
+                                 leaf_origin_by_cell[2][cell[2]]};
+        leaf_spheres[positions[n]] = sphere_in_steps(wide[sphere_of[n]], origin, per_step);
+    }
+}
+
+void prepare_locate_grids() {
     leaf_grids.assign(octree_nodes.size(), LeafGrid{});
     set_leaf_bounds();
     ++octree_generation;
-    const double edge = cell_size[octree_depth];
-    sphere_step = sphere_span * edge / sphere_steps;
-    // A surface of no extent: any step will do.
-    if (!(sphere_step > 0 && std::isfinite(sphere_step))) sphere_step = 1;
+    set_sphere_step();
+    if (leaf_spheres_written) {
+        // Every leaf has a list of its own.
+        for (std::size_t node = 0; node < octree_nodes.size(); ++node)
+            if (octree_nodes[node].level == octree_depth)
+                for (int a = 0; a < 3; ++a)
+                    leaf_grids[node].sphere_origin[a] = sphere_origin_of(octree_nodes[node].center[a]);
+        leaf_spheres_written = false;
+        build_leaf_grids();
+        return;
+    }
+    std::vector<WideSphere> spheres;
+    reserve_large(spheres, locate_triangles.size());
+    spheres.resize(locate_triangles.size());
+    for (std::size_t t = 0; t < spheres.size(); ++t) spheres[t] = wide_sphere(locate_triangles[t]);
     leaf_spheres = std::vector<Sphere>();
     reserve_large(leaf_spheres, octree_leaf_triangles.size());
     leaf_spheres.resize(octree_leaf_triangles.size());
@@ -707,13 +897,13 @@ void prepare_locate_grids() {
                       leaf_grids[first->second].sphere_origin + 3, grid.sphere_origin);
             continue;
         }
-        for (int a = 0; a < 3; ++a)
-            grid.sphere_origin[a] =
-                static_cast<float>(static_cast<double>(leaf.center[a]) - sphere_span / 2 * edge);
+        for (int a = 0; a < 3; ++a) grid.sphere_origin[a] = sphere_origin_of(leaf.center[a]);
         const int* list = octree_leaf_triangles.data() + leaf.list_begin;
+        const double per_step = 1 / sphere_step;
         for (int n = 0; n < leaf.list_count; ++n) {
             if (n + 16 < leaf.list_count) __builtin_prefetch(&spheres[list[n + 16]]);
-            leaf_spheres[leaf.list_begin + n] = sphere_in_steps(spheres[list[n]], grid.sphere_origin);
+            leaf_spheres[leaf.list_begin + n] =
+                sphere_in_steps(spheres[list[n]], grid.sphere_origin, per_step);
         }
     }
     spheres = std::vector<WideSphere>();
@@ -748,7 +938,10 @@ std::uint64_t locate_order_key(const double p[3]) {
     return key;
 }
 
-int locate_point(const double p[3], int sample_boundary_id, double& distance_out) {
+// On a cache line of its own, its loops and jump targets on 32-byte boundaries: how fast
+// the search runs then depends on nothing linked before it, which otherwise moved it by
+// several per cent either way with changes elsewhere. No option touching arithmetic.
+__attribute__((aligned(64), optimize("align-loops=32", "align-jumps=32"))) int locate_point(const double p[3], int sample_boundary_id, double& distance_out) {
     const OctreeNode* nodes = octree_nodes.data();
     int node = last_leaf.node;
     // Exactly the comparisons the descent would make on the way to that leaf; a coordinate

@@ -24,6 +24,17 @@ bool point_in_triangle(const double r[3], const Triangle& triangle, double& u_ou
 // its corners from them), the leaves' cell grids once the leaves are listed.
 void prepare_locate_triangles();
 void prepare_locate_grids();
+// While the octree writes its leaves' lists, each leaf having its own: the leaves' copies of
+// the triangles' spheres are written beside them, each triangle's worked out once rather
+// than gathered leaf by leaf afterwards. First the number of entries and the leaves'
+// centres along each axis, by cell; then, up to leaf_spheres_batch entries at a time, each
+// a triangle's (a triangle's entries side by side), where it went and the path of its leaf
+// (three bits a level, root first, the x side lowest). Without these, prepare_locate_grids
+// works the copies out itself.
+constexpr int leaf_spheres_batch = 256;
+void begin_leaf_spheres(std::size_t entry_count, const float leaf_centers[3][64]);
+void write_leaf_spheres(const int* triangles, const std::uint32_t* positions, const int* paths,
+                        int count);
 // The nine corner coordinates of a triangle, P0 P1 P2, once prepare_locate_triangles ran.
 void locate_corners(int triangle, double corners[3][3]);
 // Bytes held by the tables above (the octree's own not included).

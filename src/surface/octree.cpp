@@ -68,6 +68,24 @@ bool encloses(const double center[3], double half, const double low[3], const do
     return true;
 }
 
+// Whether a corner of the triangle lies inside the box by `margin` on every axis. Then every
+// axis of triangle_box_overlap finds overlap whatever the rounding, as the triangle's
+// projection onto it holds that corner's, margin times the axis's length inside the box's:
+// the rounding is a few units in the last place of the coordinates and edges, scaled by
+// the axis, and the margin is a billionth of them. The plane's axis holds the corner's
+// projection inside only as closely as the normal is known, which for a sliver is not well,
+// so the caller makes sure the triangle is none.
+inline bool corner_inside(const double center[3], double half, double margin,
+                          const double corners[3][3]) {
+    const double reach = half - margin;
+    for (int k = 0; k < 3; ++k)
+        if (std::fabs(corners[k][0] - center[0]) < reach &&
+            std::fabs(corners[k][1] - center[1]) < reach &&
+            std::fabs(corners[k][2] - center[2]) < reach)
+            return true;
+    return false;
+}
+
 }  // namespace
 
 // Each axis is a separate exact test and overlap needs all of them to pass, so the order
@@ -275,6 +293,27 @@ void build_by_levels(int triangle_count, const double extent[3]) {
     octree_leaf_triangles.swap(lists);
 }
 
+// Whether corner_inside may stand for triangle_box_overlap for the triangle, in boxes whose
+// centres' coordinates are at most `largest` in size; magnitude_out receives what bounds the
+// size of every coordinate the test subtracts.
+bool is_fat(const double tri[3][3], double largest, double& magnitude_out) {
+    double size = 0, edge = 0, edges[3][3];
+    for (int k = 0; k < 3; ++k)
+        for (int a = 0; a < 3; ++a) {
+            size = std::max(size, std::fabs(tri[k][a]));
+            edges[k][a] = tri[k == 2 ? 0 : k + 1][a] - tri[k][a];
+            edge = std::max(edge, std::fabs(edges[k][a]));
+        }
+    magnitude_out = size + largest;
+    const double* e0 = edges[0];
+    const double* e1 = edges[1];
+    const double normal = std::fabs(e0[1] * e1[2] - e0[2] * e1[1]) +
+                          std::fabs(e0[2] * e1[0] - e0[0] * e1[2]) +
+                          std::fabs(e0[0] * e1[1] - e0[1] * e1[0]);
+    // Written so that coordinates that are not numbers make no triangle fat.
+    return normal > 1e-3 * edge * edge && edge > 1e-6 * magnitude_out;
+}
+
 // Triangle by triangle: each is taken from the root down to every leaf it reaches, by the
 // same tests as build_by_levels makes (an octant that plainly encloses the triangle's
 // bounding box takes it untested there too), and the leaves' lists are gathered afterwards
@@ -291,8 +330,28 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
         offset[r] = cell_size[r] / 2;
     }
     std::int64_t entries[octree_depth + 1] = {};
-    std::vector<std::uint64_t> leaf_entries;   // path << 32 | triangle, triangles descending
+    // The leaves reached, triangle by triangle, descending: a word a leaf, its path, the
+    // first of a triangle's flagged as the next triangle down from the last, or preceded by
+    // a word naming its triangle when triangles between reached none.
+    constexpr std::uint32_t next_triangle = 1u << 31, named_triangle = 1u << 30;
+    constexpr std::uint32_t low_bits = (1u << 30) - 1;
+    if (static_cast<std::uint32_t>(triangle_count) > low_bits) return false;
+    std::vector<std::uint32_t> leaf_entries;
     reserve_large(leaf_entries, 2 * static_cast<std::size_t>(triangle_count) + 1024);
+    int last_listed = triangle_count;  // the triangle of the last leaf entry
+    auto add_leaf_entry = [&](int path, int t) {
+        if (leaf_entries.size() + 2 > leaf_entries.capacity())
+            reserve_large(leaf_entries, 2 * leaf_entries.capacity());
+        std::uint32_t word = static_cast<std::uint32_t>(path);
+        if (t != last_listed) {
+            if (t == last_listed - 1)
+                word |= next_triangle;
+            else
+                leaf_entries.push_back(named_triangle | static_cast<std::uint32_t>(t));
+            last_listed = t;
+        }
+        leaf_entries.push_back(word);
+    };
     std::vector<std::pair<int, int>> dead_ends;  // (level, path) of a node reached, none of its octants
     struct Visit {
         int level, path;
@@ -318,6 +377,7 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
     for (int a = 0; a < 3; ++a) largest = std::max(largest, std::fabs(octree_origin[a]) + cell_size[0]);
     const double clearance = 1.1 * settings.tolerance + 1e-6 * largest;
     const bool straight_paths = settings.tolerance >= 0 && std::isfinite(clearance);
+    const double per_leaf = 1 / cell_size[octree_depth];
     for (int t = triangle_count - 1; t >= 0; --t) {
         double tri[3][3];
         locate_corners(t, tri);
@@ -329,12 +389,19 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
             low[a] = std::min({tri[0][a], tri[1][a], tri[2][a]});
             high[a] = std::max({tri[0][a], tri[1][a], tri[2][a]});
         }
+        // Whether a corner inside an octant's box is enough (corner_inside): a triangle whose
+        // normal is large beside its edges, and whose edges are large beside the rounding of
+        // its coordinates. Worked out once it is needed.
+        int fat = -1;
+        double magnitude = 0;  // of the coordinates: the corners' and the octants' centres
         Visit node{0, 0, {root_center[0], root_center[1], root_center[2]}};
         if (straight_paths) {
-            int cell[3];  // the leaf cell of the box's low corner, per axis
+            // The leaf cell of the box's low corner, per axis. Only a guess: the cube the box
+            // is found inside below is what counts, so the rounding of a product will do.
+            int cell[3];
             int clear = 0;  // the deepest level whose cube the box keeps clear of
             for (int a = 0; a < 3; ++a) {
-                const double x = (low[a] - octree_origin[a]) / cell_size[octree_depth];
+                const double x = (low[a] - octree_origin[a]) * per_leaf;
                 cell[a] = x >= 0 && x < (1 << octree_depth) ? static_cast<int>(x) : -1;
             }
             if (cell[0] >= 0 && cell[1] >= 0 && cell[2] >= 0)
@@ -354,10 +421,7 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
                     if (static_cast<std::size_t>(++entries[r]) > budget) return false;
                 }
                 if (clear == octree_depth) {
-                    if (leaf_entries.size() == leaf_entries.capacity())
-                        reserve_large(leaf_entries, 2 * leaf_entries.capacity());
-                    leaf_entries.push_back(static_cast<std::uint64_t>(path) << 32 |
-                                           static_cast<std::uint32_t>(t));
+                    add_leaf_entry(path, t);
                     continue;
                 }
                 node.level = clear;
@@ -391,16 +455,26 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
                     encloses_along(side_center[2][z], h, low[2], high[2]))
                     single = x | y << 1 | z << 2;
             }
+            // The octants whose side the box meets on every axis: octant i by bit i. Which
+            // order they are taken in changes no list (a triangle's entries are sorted into
+            // the leaves by path), and none is tried twice.
+            static constexpr unsigned on_side[3][4] = {
+                {0x00, 0x55, 0xaa, 0xff}, {0x00, 0x33, 0xcc, 0xff}, {0x00, 0x0f, 0xf0, 0xff}};
+            unsigned candidates = single >= 0 ? 1u << single
+                                              : on_side[0][sides[0]] & on_side[1][sides[1]] &
+                                                    on_side[2][sides[2]];
             int reached = 0;
-            for (int i = single < 0 ? 0 : single; i < 8; ++i) {
+            for (; candidates != 0; candidates &= candidates - 1) {
+                const int i = __builtin_ctz(candidates);
                 const int x = i & 1, y = i >> 1 & 1, z = i >> 2 & 1;
                 const double center[3] = {side_center[0][x], side_center[1][y], side_center[2][z]};
                 if (single < 0) {
-                    if (!(sides[0] >> x & sides[1] >> y & sides[2] >> z & 1)) continue;
                     const double box_half[3] = {h, h, h};
+                    if (fat < 0) fat = is_fat(tri, largest, magnitude);
                     if (!(encloses_along(center[0], h, low[0], high[0]) &&
                           encloses_along(center[1], h, low[1], high[1]) &&
                           encloses_along(center[2], h, low[2], high[2])) &&
+                        !(fat && corner_inside(center, h, 1e-9 * (h + magnitude), tri)) &&
                         !triangle_box_overlap(center, box_half, tri))
                         continue;
                 }
@@ -408,10 +482,7 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
                 if (static_cast<std::size_t>(++entries[r]) > budget) return false;
                 const int path = node.path * 8 + i;
                 if (r == octree_depth) {
-                    if (leaf_entries.size() == leaf_entries.capacity())
-                        reserve_large(leaf_entries, 2 * leaf_entries.capacity());
-                    leaf_entries.push_back(static_cast<std::uint64_t>(path) << 32 |
-                                           static_cast<std::uint32_t>(t));
+                    add_leaf_entry(path, t);
                 } else {
                     Visit& child = stack[top++];
                     child.level = r;
@@ -419,7 +490,6 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
                     for (int a = 0; a < 3; ++a)
                         child.center[a] = static_cast<float>(center[a]);
                 }
-                if (single >= 0) break;
             }
             if (reached == 0 && node.level > 0) dead_ends.emplace_back(node.level, node.path);
             if (top == 0) break;
@@ -429,17 +499,48 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
 
     // The leaves' lists, path by path; within a path the triangles keep their descending order.
     std::vector<std::uint32_t> list_begin(static_cast<std::size_t>(paths) + 1, 0);
-    for (std::uint64_t entry : leaf_entries) ++list_begin[(entry >> 32) + 1];
+    for (std::uint32_t word : leaf_entries)
+        if (!(word & named_triangle)) ++list_begin[(word & low_bits) + 1];
     for (int path = 0; path < paths; ++path) list_begin[path + 1] += list_begin[path];
     octree_leaf_triangles = std::vector<int>();
-    reserve_large(octree_leaf_triangles, leaf_entries.size());
-    octree_leaf_triangles.resize(leaf_entries.size());
+    const std::size_t leaf_entry_count = static_cast<std::size_t>(entries[octree_depth]);
+    reserve_large(octree_leaf_triangles, leaf_entry_count);
+    octree_leaf_triangles.resize(leaf_entry_count);
     {
-        std::vector<std::uint32_t> fill(list_begin.begin(), list_begin.end() - 1);
-        for (std::uint64_t entry : leaf_entries)
-            octree_leaf_triangles[fill[entry >> 32]++] = static_cast<int>(entry & 0xffffffffu);
+        // Each path's start moves on as its entries are written, to the next path's start.
+        std::uint32_t* fill = list_begin.data();
+        float leaf_centers[3][1 << octree_depth];
+        for (int a = 0; a < 3; ++a)
+            std::copy(axis_center[a][octree_depth].begin(), axis_center[a][octree_depth].end(),
+                      leaf_centers[a]);
+        begin_leaf_spheres(leaf_entry_count, leaf_centers);
+        constexpr int room = leaf_spheres_batch;
+        int owners[room], leaf_paths[room];
+        std::uint32_t positions[room];
+        int pending = 0;
+        int t = triangle_count;
+        for (std::uint32_t word : leaf_entries) {
+            if (word & named_triangle) {
+                t = static_cast<int>(word & low_bits);
+                continue;
+            }
+            if (word & next_triangle) --t;
+            if (pending == room) {
+                write_leaf_spheres(owners, positions, leaf_paths, pending);
+                pending = 0;
+            }
+            const int path = static_cast<int>(word & low_bits);
+            const std::uint32_t position = fill[path]++;
+            octree_leaf_triangles[position] = t;
+            owners[pending] = t;
+            positions[pending] = position;
+            leaf_paths[pending++] = path;
+        }
+        if (pending > 0) write_leaf_spheres(owners, positions, leaf_paths, pending);
+        std::copy_backward(list_begin.begin(), list_begin.end() - 2, list_begin.end() - 1);
+        list_begin[0] = 0;
     }
-    leaf_entries = std::vector<std::uint64_t>();
+    leaf_entries = std::vector<std::uint32_t>();
 
     // Which nodes exist: every leaf listing a triangle, every node reached that ends there,
     // and the nodes above them.
@@ -451,6 +552,13 @@ bool build_by_triangles(int triangle_count, std::size_t budget) {
     for (int r = octree_depth - 1; r >= 1; --r)
         for (std::size_t path = 0; path < exists[r + 1].size(); ++path)
             if (exists[r + 1][path]) exists[r][path >> 3] = 1;
+
+    // Room for exactly the nodes: a table grown by doubling holds its old and new blocks at
+    // once, which for a surface of few triangles and many nodes is its largest moment.
+    std::size_t node_count = octree_nodes.size();
+    for (int r = 1; r <= octree_depth; ++r)
+        node_count += static_cast<std::size_t>(std::count(exists[r].begin(), exists[r].end(), 1));
+    octree_nodes.reserve(node_count);
 
     // The nodes in build_by_levels' order: a level's children are made parent by parent, the
     // parent made last first, each parent's in octant order.

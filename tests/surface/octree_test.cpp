@@ -404,3 +404,58 @@ TEST(BuildSubdivision, NodesReachedButNoneOfTheirOctantsAreKeptByBothBuilds) {
                                  [](int c) { return c == no_node; });
     EXPECT_GT(childless, 0);
 }
+
+namespace {
+
+// Needles and near-collinear slivers up to thirty leaves long, each with one corner a little
+// inside a leaf's face and the others across it, at every distance from a thousandth of a
+// leaf down to the rounding of the coordinates: a corner inside the enlarged box must not
+// take a triangle that the whole test would refuse.
+std::string slivers_across_faces(double tolerance) {
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> unit(0, 1);
+    const double leaf = 0.2 * 1.05 / 64;  // the extent is set by the two far corners below
+    std::string vertices = "0 0 0 0\n1 0.2 0.2 0.2\n", triangles;
+    int vertex = 2, count = 0;
+    char line[200];
+    for (int n = 0; n < 600; ++n) {
+        // A leaf face on x, shifted outwards by the enlargement, then a corner inside it.
+        const double face = 0.2 * 1.05 / 2 - 0.2 * 0.025 + leaf * (8 + (n % 40)) + 1.1 * tolerance;
+        const double inside = leaf * std::pow(10.0, -3 - 13 * unit(random));
+        const double y = 0.03 + 0.14 * unit(random), z = 0.03 + 0.14 * unit(random);
+        const double length = leaf * std::pow(10.0, -1 + 2.5 * unit(random));
+        // A needle along x, or a sliver whose third corner is off the line by next to nothing.
+        const double off = n % 3 == 0 ? 0 : length * std::pow(10.0, -4 - 12 * unit(random));
+        // The corner inside comes last: the whole test measures the plane from the first.
+        const double corners[3][3] = {
+            {face - inside + length, y + 0.3 * length, z - 0.2 * length},
+            {face - inside + 0.5 * length, y + 0.15 * length + off, z - 0.1 * length - off},
+            {face - inside, y, z}};
+        for (int k = 0; k < 3; ++k) {
+            std::snprintf(line, sizeof line, "%d %.17g %.17g %.17g\n", vertex + k, corners[k][0],
+                          corners[k][1], corners[k][2]);
+            vertices += line;
+        }
+        triangles += std::to_string(vertex) + " " + std::to_string(vertex + 1) + " " +
+                     std::to_string(vertex + 2) + " 1\n";
+        vertex += 3;
+        ++count;
+    }
+    return std::to_string(vertex - 1) + " " + std::to_string(vertex) + " " + std::to_string(count) +
+           "\n" + vertices + triangles;
+}
+
+}  // namespace
+
+TEST(BuildSubdivision, SliversWithACornerJustInsideAFaceGetTheWholeTestsLeaves) {
+    for (double tolerance : {0.0, 1e-7, 2e-5}) {
+        use_identity_frame();
+        settings.tolerance = tolerance;
+        read_surface_text(slivers_across_faces(tolerance));
+        const BuiltOctree by_levels = build_one_way(true);
+        const BuiltOctree by_triangles = build_one_way(false);
+        const std::string what = "tolerance " + std::to_string(tolerance);
+        expect_same_octree(by_levels, by_triangles, what);
+        EXPECT_EQ(built_leaves(), reference_leaves()) << what;
+    }
+}
