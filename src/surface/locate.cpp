@@ -938,10 +938,10 @@ std::uint64_t locate_order_key(const double p[3]) {
     return key;
 }
 
-// On a cache line of its own, its loops and jump targets on 32-byte boundaries: how fast
-// the search runs then depends on nothing linked before it, which otherwise moved it by
-// several per cent either way with changes elsewhere. No option touching arithmetic.
-__attribute__((aligned(64), optimize("align-loops=32", "align-jumps=32"))) int locate_point(const double p[3], int sample_boundary_id, double& distance_out) {
+// On a cache line of its own, and its loops and jump targets on 32-byte boundaries (this
+// file's build options): how fast the search runs then depends on nothing linked before
+// it, which otherwise moved it by several per cent either way with changes elsewhere.
+__attribute__((aligned(64))) int locate_point(const double p[3], int sample_boundary_id, double& distance_out) {
     const OctreeNode* nodes = octree_nodes.data();
     int node = last_leaf.node;
     // Exactly the comparisons the descent would make on the way to that leaf; a coordinate
