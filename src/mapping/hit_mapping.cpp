@@ -472,6 +472,33 @@ struct OriginValues {
 };
 std::vector<OriginValues> origin_values;
 std::vector<double> origin_extra;   // extra_names.size() per origin
+// Whether the two hold this step's origins, taken as the hits were averaged.
+bool origin_values_ready = false;
+
+// The origins' values in growth order from the hits' averages.
+void fill_origin_values() {
+    const int origin_count = static_cast<int>(hit_chain.size());
+    const int extra_count = static_cast<int>(extra_names.size());
+    origin_values.resize(origin_count);
+    origin_extra.resize(static_cast<std::size_t>(extra_count) * origin_count);
+    for (int p = 0; p < origin_count; ++p) {
+        const int origin = hit_chain[origin_count - 1 - p];
+        const TriangleStep& os = triangle_step[origin];
+        origin_values[p] = {os.step_fluid_temp * os.step_htc, os.step_boundary_temp * os.step_htc,
+                            os.step_flux, os.step_htc, os.step_yplus};
+        const double* os_extra = step_extra_of(origin);
+        for (int e = 0; e < extra_count; ++e)
+            origin_extra[static_cast<std::size_t>(p) * extra_count + e] = os_extra[e];
+    }
+    origin_values_ready = true;
+}
+
+// Making a plan is the peak of a run's memory: values taken before it go back first.
+void drop_origin_values() {
+    std::vector<OriginValues>().swap(origin_values);
+    std::vector<double>().swap(origin_extra);
+    origin_values_ready = false;
+}
 
 void size_search_scratch() {
     const int workers = thread_count();
@@ -743,7 +770,8 @@ int plan_sums(const PlanSlice& slice, int begin, int end) {
 // the same values, while the sums are still at hand. Returns how many averages are 0 or
 // less (empty).
 int grow_by_plan() {
-    // origin_values and origin_extra were filled with the hits' averages (grow_from_hits).
+    // Taken as the hits were averaged, where a plan stood ready for them.
+    if (!origin_values_ready) fill_origin_values();
     std::vector<int> non_positive(thread_count(), 0);
     for (const PlanSlice& slice : plan.slices) {
         const int target_count = static_cast<int>(slice.targets.size());
@@ -944,6 +972,7 @@ bool grow_all(bool plan_holds, int& empty) {
         // Every search came back from an earlier step: the walls stand still, and a plan
         // made from the store, on all workers, serves this step and the next like it.
         note_replayed(storing, static_cast<int>(hit_chain.size()));
+        drop_origin_values();
         make_plan();
         empty = grow_by_plan();
         return true;
@@ -953,6 +982,7 @@ bool grow_all(bool plan_holds, int& empty) {
     int replayed = 0;
     if (plan_allowed && storing && !hit_chain.empty() && store_all_searches(replayed)) {
         note_replayed(storing, replayed);
+        drop_origin_values();
         make_plan();
         empty = grow_by_plan();
         return true;
@@ -1040,8 +1070,7 @@ void release_hit_mapping() {
     std::vector<std::uint8_t>().swap(search_store);
     run_counts.release();
     std::vector<SearchScratch>().swap(search_scratch);
-    std::vector<OriginValues>().swap(origin_values);
-    std::vector<double>().swap(origin_extra);
+    drop_origin_values();
     plan = GrowthPlan{};
 }
 
@@ -1204,13 +1233,15 @@ void grow_from_hits(double time) {
     // Each hit triangle on its own: any worker.
     std::vector<int> non_positive_hits(thread_count(), 0);
     std::vector<std::uint8_t> plan_broken(thread_count(), 0);
-    // The origins' values in growth order, for a plan, while each hit is at hand.
-    const bool plan_values = plans_allowed();
+    // The origins' values in growth order, for the plan that stands ready, while each hit
+    // is at hand.
+    const bool plan_values = plans_allowed() && plan_ready;
     const int extra_count = static_cast<int>(extra_names.size());
     if (plan_values) {
         origin_values.resize(origin_count);
         origin_extra.resize(static_cast<std::size_t>(extra_count) * origin_count);
     }
+    origin_values_ready = plan_values;
     parallel_for(origin_count, work_grain(origin_count, 8192), [&](int begin, int end, int worker) {
         int count = 0;
         bool broken = false;
