@@ -475,21 +475,26 @@ std::vector<double> origin_extra;   // extra_names.size() per origin
 // Whether the two hold this step's origins, taken as the hits were averaged.
 bool origin_values_ready = false;
 
+void size_origin_values() {
+    origin_values.resize(hit_chain.size());
+    origin_extra.resize(extra_names.size() * hit_chain.size());
+}
+
+// The values of the origin at growth position p, hit triangle `origin`, from its averages.
+inline void take_origin_values(int p, int origin) {
+    const TriangleStep& os = triangle_step[origin];
+    origin_values[p] = {os.step_fluid_temp * os.step_htc, os.step_boundary_temp * os.step_htc,
+                        os.step_flux, os.step_htc, os.step_yplus};
+    const std::size_t extra_count = extra_names.size();
+    if (extra_count > 0)
+        std::memcpy(origin_extra.data() + p * extra_count, step_extra_of(origin), extra_count * sizeof(double));
+}
+
 // The origins' values in growth order from the hits' averages.
 void fill_origin_values() {
     const int origin_count = static_cast<int>(hit_chain.size());
-    const int extra_count = static_cast<int>(extra_names.size());
-    origin_values.resize(origin_count);
-    origin_extra.resize(static_cast<std::size_t>(extra_count) * origin_count);
-    for (int p = 0; p < origin_count; ++p) {
-        const int origin = hit_chain[origin_count - 1 - p];
-        const TriangleStep& os = triangle_step[origin];
-        origin_values[p] = {os.step_fluid_temp * os.step_htc, os.step_boundary_temp * os.step_htc,
-                            os.step_flux, os.step_htc, os.step_yplus};
-        const double* os_extra = step_extra_of(origin);
-        for (int e = 0; e < extra_count; ++e)
-            origin_extra[static_cast<std::size_t>(p) * extra_count + e] = os_extra[e];
-    }
+    size_origin_values();
+    for (int p = 0; p < origin_count; ++p) take_origin_values(p, hit_chain[origin_count - 1 - p]);
     origin_values_ready = true;
 }
 
@@ -1236,11 +1241,7 @@ void grow_from_hits(double time) {
     // The origins' values in growth order, for the plan that stands ready, while each hit
     // is at hand.
     const bool plan_values = plans_allowed() && plan_ready;
-    const int extra_count = static_cast<int>(extra_names.size());
-    if (plan_values) {
-        origin_values.resize(origin_count);
-        origin_extra.resize(static_cast<std::size_t>(extra_count) * origin_count);
-    }
+    if (plan_values) size_origin_values();
     origin_values_ready = plan_values;
     parallel_for(origin_count, work_grain(origin_count, 8192), [&](int begin, int end, int worker) {
         int count = 0;
@@ -1258,14 +1259,7 @@ void grow_from_hits(double time) {
             average_step(t);
             const TriangleStep& os = triangle_step[t];
             if (os.step_fluid_temp <= 0) ++count;
-            if (plan_values) {
-                const int p = origin_count - 1 - k;
-                origin_values[p] = {os.step_fluid_temp * os.step_htc, os.step_boundary_temp * os.step_htc,
-                                    os.step_flux, os.step_htc, os.step_yplus};
-                const double* os_extra = step_extra_of(t);
-                for (int e = 0; e < extra_count; ++e)
-                    origin_extra[static_cast<std::size_t>(p) * extra_count + e] = os_extra[e];
-            }
+            if (plan_values) take_origin_values(origin_count - 1 - k, t);
         }
         non_positive_hits[worker] += count;
         if (broken) plan_broken[worker] = 1;
